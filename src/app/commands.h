@@ -1,0 +1,20 @@
+// The command-line modes beyond --help and --version, one entry each.
+#pragma once
+
+#include <span>
+#include <string>
+#include <vector>
+
+namespace plimo::app {
+
+inline constexpr const char* kVersionText = "1.15";
+
+struct Command {
+    const char* option; // "--run"
+    int (*run)(const std::vector<std::string>& args);
+};
+
+// Every mode, in the order they are matched.
+std::span<const Command> Commands();
+
+} // namespace plimo::app
