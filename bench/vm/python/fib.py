@@ -4,5 +4,11 @@ class Obj:
             return n
         return self.fib(n - 1) + self.fib(n - 2)
 
+    def run(self):
+        s = 0
+        for i in range(199):
+            s = s + self.fib(16)
+        return s
 
-print(Obj().fib(27))
+
+print(Obj().run())
