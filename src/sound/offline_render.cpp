@@ -13,8 +13,11 @@ std::vector<std::uint8_t> RenderOffline(TEnveloper& synth, TManualWaveDevice& de
     chunk = std::clamp(chunk, 1, size - 1);
     auto take = [&](int n) {
         const std::uint8_t* ring = synth.Ring();
-        int pos = (synth.LastPlayPos() - n + size) % size;
-        for (int k = 0; k < n && out.size() < samples; ++k, pos = (pos + 1) % size) out.push_back(ring[pos]);
+        const int pos = (synth.LastPlayPos() - n + size) % size;
+        n = int(std::min<std::size_t>(std::size_t(n), samples - out.size()));
+        const int first = std::min(n, size - pos);
+        out.insert(out.end(), ring + pos, ring + pos + first);
+        out.insert(out.end(), ring, ring + (n - first));
     };
     // Right after Open the first Fill renders the one sample behind the play position.
     take(synth.Fill());

@@ -370,6 +370,10 @@ void TEnveloper::RunInstruction(int ch, TChannel& c, int& jumps) {
         const int length = ReadU16(p + 3);
         c.nextEvent = m_tick + 2 * length;
         c.glideLen = from < kTones && to < kTones ? 2 * length : -1;
+        if (c.glideLen > 0) {
+            c.glideToPart = c.glideTo / c.glideLen;
+            c.glideFromPart = c.glideFrom / c.glideLen;
+        }
         c.pc += 5;
         return;
     }
@@ -448,15 +452,23 @@ void TEnveloper::RunInstruction(int ch, TChannel& c, int& jumps) {
     }
 }
 
+// Kept out of line so that the mixing loop around it keeps its sums in registers.
+__attribute__((noinline, cold)) void TEnveloper::RunDueInstructions(int ch, TChannel& c) {
+    int jumps = 0;
+    while (m_tick >= c.nextEvent) RunInstruction(ch, c, jumps);
+}
+
 void TEnveloper::Render(std::uint8_t* out, int count) {
     const std::int8_t* sine = SineTable().data();
     for (int i = 0; i < count; ++i, ++m_sampleInFill) {
         // Vibrato phase and envelope both move on every second sample of a Fill call.
         const bool odd = (m_sampleInFill & 1) != 0;
         int acc = 128;
+        const std::int64_t tick = m_tick; // instructions read the tick but never move it
         for (int ch = 0; ch < kChannels; ++ch) {
             TChannel& c = m_channels[ch];
-            if (!c.code) StopChannel(ch);
+            if (!c.code) [[unlikely]]
+                StopChannel(ch);
             if (c.state != csPlaying) continue;
             const int level = c.rest ? 0 : m_envelopes[c.envelope * kEnvelopeSteps + (c.envPos >> 11)] * c.volume;
             if (level != 0) {
@@ -474,13 +486,11 @@ void TEnveloper::Render(std::uint8_t* out, int count) {
             }
             if (odd && c.envPos + c.envSpeed < 65536) c.envPos = std::uint16_t(c.envPos + c.envSpeed);
             if (c.glideLen > 0) {
-                const std::int64_t r = c.nextEvent - m_tick;
-                c.step = std::int32_t((c.glideTo / c.glideLen) * (c.glideLen - r) + (c.glideFrom / c.glideLen) * r);
+                const std::int64_t r = c.nextEvent - tick;
+                c.step = std::int32_t(std::int64_t(c.glideToPart) * (c.glideLen - r) + std::int64_t(c.glideFromPart) * r);
             }
-            if (m_tick >= c.nextEvent) {
-                int jumps = 0;
-                while (m_tick >= c.nextEvent) RunInstruction(ch, c, jumps);
-            }
+            if (tick >= c.nextEvent) [[unlikely]]
+                RunDueInstructions(ch, c);
         }
         m_tick += (m_accumulator + m_tempo) / 120 - m_accumulator / 120;
         m_accumulator += m_tempo;

@@ -108,6 +108,8 @@ public:
         std::int32_t glideFrom = 0;
         std::int32_t glideTo = 0;
         int glideLen = -1;
+        std::int32_t glideToPart = 0;   // glideTo div glideLen, fixed while the glide lasts
+        std::int32_t glideFromPart = 0; // glideFrom div glideLen
         int vibSpeed = 0;
         int vibDepth = 0;
         std::uint32_t vibPhase = 0;
@@ -165,6 +167,7 @@ protected:
     void EndFill() override { m_accumulator %= 120; }
 
 private:
+    void RunDueInstructions(int ch, TChannel& c);
     void RunInstruction(int ch, TChannel& c, int& jumps);
     void NoteOn(TChannel& c, int note);
     void Glide(TChannel& c, int from, int to);
