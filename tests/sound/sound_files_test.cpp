@@ -111,6 +111,18 @@ TEST(LoadTones, CopiesBothTables) {
     EXPECT_THROW(LoadTones(*s.synth, (dir.path / "none.wdt").string()), ESoundIOError);
 }
 
+TEST(LoadTones, KernelToneTableIsComplete) {
+    testing::OpenSynth s;
+    LoadTones(*s.synth, std::string(PLIMO_SOURCE_KERNEL) + "/tones.wdt");
+    EXPECT_EQ(s.synth->Tones()[0], 176); // tone 0: a square around 128
+    EXPECT_EQ(s.synth->Tones()[16], 80);
+    for (int j = 0; j < 32; ++j) {
+        EXPECT_EQ(s.synth->Envelopes()[j], (31 - j) / 2); // envelope 0: the built-in decay
+        EXPECT_EQ(s.synth->Envelopes()[32 + j], 15);      // envelope 1: held
+    }
+    for (std::uint8_t level : s.synth->Envelopes()) EXPECT_LE(level, 15);
+}
+
 TEST(SampleInstrument, PlaysOnceFromItsFolderAndHoldsSilence) {
     TempDir dir("samples");
     std::vector<int> ramp(1000); // padded to 1024 with silence
