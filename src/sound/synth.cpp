@@ -472,7 +472,8 @@ void TEnveloper::Render(std::uint8_t* out, int count) {
             if (c.state != csPlaying) continue;
             const int level = c.rest ? 0 : m_envelopes[c.envelope * kEnvelopeSteps + (c.envPos >> 11)] * c.volume;
             if (level != 0) {
-                const std::uint32_t index = c.waveBits > 0 ? c.phase >> (32 - c.waveBits) : 0;
+                // Widened so that a one-byte sample (0 bits) shifts by 32 without undefined behaviour.
+                const std::uint64_t index = std::uint64_t(c.phase) >> (32 - c.waveBits);
                 acc += ((c.wave[index] * level) >> 11) - (level >> 4);
                 // A one-shot wave stops just before its phase wraps, resting on its silent last bytes.
                 if (!c.oneShot || std::int32_t(c.phase) >= 0 ||

@@ -66,6 +66,14 @@ TEST(SynthNote, LastsHalfASecondAtTempo120AndFades) {
     EXPECT_NEAR(rises * 2, 261, 3);
 }
 
+TEST(SynthNote, LengthCountsTwoTicksPerUnit) {
+    OpenSynth s;
+    s.synth->StartChannel(0, Code({36, 17, 43, 255}));
+    s.Render(1);
+    EXPECT_EQ(s.synth->Channel(0).nextEvent, 22050);
+    EXPECT_EQ(s.synth->Tick(), 1);
+}
+
 TEST(SynthNote, Tempo240HalvesTheLength) {
     OpenSynth s;
     s.synth->StartChannel(0, Code({103, 240, 0, 102, 0, 100, 200, 36, 17, 43, 255}));
