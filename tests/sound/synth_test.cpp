@@ -272,6 +272,22 @@ TEST(SynthChannel, OutOfTableReferencesAreIgnored) {
     }
 }
 
+TEST(SynthChannel, RandomCodeNeverRunsAway) {
+    // Random blocks (with the opcodes that take operands made common) must play or stop, never hang
+    // or read outside their block; sanitizer builds check the reads.
+    TNoiseRandom random(12345);
+    for (int round = 0; round < 200; ++round) {
+        OpenSynth s;
+        for (int ch = 0; ch < 10; ++ch) {
+            std::vector<std::uint8_t> code(1 + random.Next(40));
+            for (auto& b : code) b = std::uint8_t(random.Next(2) ? 96 + random.Next(24) : random.Next(256));
+            s.synth->StartChannel(ch, Code(code));
+        }
+        s.Render(3000, 441);
+        for (int ch = 0; ch < 10; ++ch) EXPECT_LE(s.synth->Channel(ch).pc, 40u);
+    }
+}
+
 TEST(SynthChannel, InstrumentAbove111LeavesTheChannelAlone) {
     OpenSynth s;
     s.synth->StartChannel(0, Code({102, 7, 102, 150, 255}));

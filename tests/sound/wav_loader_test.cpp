@@ -72,6 +72,17 @@ TEST(WavLoader, BadFilesSetTheirFlags) {
     EXPECT_EQ(Converted(noAlign), (std::vector<std::uint8_t>{5, 6}));
 }
 
+TEST(WavLoader, EveryCutOffPrefixIsSafe) {
+    const auto file = MakeWav(22050, 16, 2, {1, 2, 3, 4, 5, 6, 7, 8});
+    for (std::size_t n = 0; n <= file.size(); ++n) {
+        TWavLoader w;
+        w.LoadFromBytes(std::span(file.data(), n));
+        // Whole frames only: four bytes each, doubled for 22050 Hz.
+        const std::size_t data = n > 44 ? n - 44 : 0;
+        EXPECT_EQ(w.Length(), data / 4 * 2) << n;
+    }
+}
+
 TEST(WavLoader, MakePaddedRoundsUpAndSilencesTheEnd) {
     struct Case {
         std::size_t length;
