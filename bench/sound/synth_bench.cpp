@@ -37,7 +37,8 @@ void BM_RenderMinuteTenChannelsNineEffects(benchmark::State& state) {
     std::vector<std::vector<std::uint8_t>> effects(9);
     for (int i = 0; i < 9; ++i) {
         effects[i].resize(samples + 44100);
-        for (std::size_t k = 0; k < effects[i].size(); ++k) effects[i][k] = std::uint8_t(128 + ((k * (i + 3)) % 64) - 32);
+        for (std::size_t k = 0; k < effects[i].size(); ++k)
+            effects[i][k] = std::uint8_t(128 + ((k * (i + 3)) % 64) - 32);
     }
     for (auto _ : state) {
         auto d = std::make_unique<TManualWaveDevice>();
@@ -54,7 +55,8 @@ void BM_RenderMinuteTenChannelsNineEffects(benchmark::State& state) {
             if (synth.EffectSlot(slot).remaining == 0) state.SkipWithError("an effect ran out early");
     }
     // Seconds of sound per second of rendering.
-    state.counters["x_realtime"] = benchmark::Counter(60.0 * double(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["x_realtime"] =
+        benchmark::Counter(60.0 * double(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_RenderMinuteTenChannelsNineEffects)->Unit(benchmark::kMillisecond);
 

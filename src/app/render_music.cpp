@@ -104,7 +104,8 @@ int RunRenderMusic(const std::vector<std::string>& args) {
         return 1;
     }
     if (status == ssNewerVersion)
-        std::fprintf(stderr, "plimo: %s is of a newer version (status 5); playing it all the same\n", in.c_str());
+        std::fprintf(stderr, "plimo: %s is of a newer version (status 5); playing it all the same\n",
+                     in.c_str());
 
     synth.SetBufferSize(20000);
     synth.Open();

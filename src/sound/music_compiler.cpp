@@ -30,8 +30,8 @@ enum : std::uint8_t {
     kStop = 255,
 };
 
-constexpr int kMaxLength = 65535;               // a length operand is 16 bits
-constexpr std::size_t kMaxBlock = 4u << 20;     // unrolled repeats stop growing a channel here
+constexpr int kMaxLength = 65535;           // a length operand is 16 bits
+constexpr std::size_t kMaxBlock = 4u << 20; // unrolled repeats stop growing a channel here
 
 // A time in length units as an exact fraction, so that lengths like a sixteenth (2756.25 units) do not
 // drift: each event gets the rounded difference of its end and start.
@@ -107,9 +107,12 @@ private:
         Emit(std::uint8_t(v >> 8));
     }
 
-    int Peek() const { return m_pos < m_src.text.size() ? std::tolower(static_cast<unsigned char>(m_src.text[m_pos])) : -1; }
+    int Peek() const {
+        return m_pos < m_src.text.size() ? std::tolower(static_cast<unsigned char>(m_src.text[m_pos])) : -1;
+    }
     void SkipSpace() {
-        while (m_pos < m_src.text.size() && std::isspace(static_cast<unsigned char>(m_src.text[m_pos]))) ++m_pos;
+        while (m_pos < m_src.text.size() && std::isspace(static_cast<unsigned char>(m_src.text[m_pos])))
+            ++m_pos;
     }
 
     // A decimal number, optionally signed; false (and no error) when none is there.
@@ -130,11 +133,13 @@ private:
         return true;
     }
 
-    bool NumberIn(std::int64_t& value, std::int64_t lo, std::int64_t hi, const char* what, bool allowSign = false) {
+    bool NumberIn(std::int64_t& value, std::int64_t lo, std::int64_t hi, const char* what,
+                  bool allowSign = false) {
         m_at = m_pos;
         if (!Number(value, allowSign)) return Fail(std::string("expected ") + what);
         if (value < lo || value > hi)
-            return Fail(std::string(what) + " must lie in " + std::to_string(lo) + " ... " + std::to_string(hi));
+            return Fail(std::string(what) + " must lie in " + std::to_string(lo) + " ... " +
+                        std::to_string(hi));
         return true;
     }
 
@@ -258,7 +263,8 @@ private:
                 int note = 0;
                 Time length;
                 bool given;
-                if (!Pitch(c, note) || !Length(length, given) || !EmitTimed(std::uint8_t(note), Advance(length)))
+                if (!Pitch(c, note) || !Length(length, given) ||
+                    !EmitTimed(std::uint8_t(note), Advance(length)))
                     return false;
             } else if (c == 'r') {
                 Time length;
@@ -390,7 +396,8 @@ private:
         case 'm': {
             if (Peek() != '"') return Fail("a marker is written @m\"TEXT\"");
             std::size_t end = m_src.text.find_first_of("\"\n", m_pos + 1);
-            if (end == std::string::npos || m_src.text[end] != '"') return Fail("the marker's text is not closed by '\"'");
+            if (end == std::string::npos || m_src.text[end] != '"')
+                return Fail("the marker's text is not closed by '\"'");
             Emit(kMarker);
             for (std::size_t i = m_pos + 1; i < end; ++i) Emit(std::uint8_t(m_src.text[i]));
             Emit(0);
@@ -462,7 +469,8 @@ bool Directive(std::string_view line, int lineNo, int column, std::vector<std::u
         for (int i = 0; i < 32; ++i) {
             int v;
             if (!WordNumber(w[2 + i], 0, maxValue, v))
-                return fail("value " + std::to_string(i + 1) + " must lie in 0 ... " + std::to_string(maxValue));
+                return fail("value " + std::to_string(i + 1) + " must lie in 0 ... " +
+                            std::to_string(maxValue));
             prefix.push_back(std::uint8_t(v));
         }
         return true;
@@ -523,9 +531,11 @@ bool CompileMusic(std::string_view text, TCompiledMusic& out, TMusicCompileError
         }
         std::size_t colon = line.find(':');
         int ch;
-        if (colon == std::string_view::npos || !WordNumber(line.substr(0, line.find_first_of(" \t:")), 0, 9, ch) ||
+        if (colon == std::string_view::npos ||
+            !WordNumber(line.substr(0, line.find_first_of(" \t:")), 0, 9, ch) ||
             line.find_first_not_of(" \t", line.find_first_of(" \t:")) != colon) {
-            error = {lineNo, column, "a line starts with a channel number 0 ... 9 and ':', or with a #directive"};
+            error = {lineNo, column,
+                     "a line starts with a channel number 0 ... 9 and ':', or with a #directive"};
             return false;
         }
         ChannelText& src = sources[ch];

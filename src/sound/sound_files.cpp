@@ -26,7 +26,8 @@ TSoundStatus TMusic::Load(const std::string& file, const std::function<void()>& 
     in.seekg(0);
     auto readInt = [&](int bytes) {
         std::uint8_t b[4] = {};
-        if (!in.read(reinterpret_cast<char*>(b), bytes)) throw ESoundIOError("read beyond end of file " + file);
+        if (!in.read(reinterpret_cast<char*>(b), bytes))
+            throw ESoundIOError("read beyond end of file " + file);
         return std::int32_t(std::uint32_t(b[0]) | std::uint32_t(b[1]) << 8 | std::uint32_t(b[2]) << 16 |
                             std::uint32_t(b[3]) << 24);
     };

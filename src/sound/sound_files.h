@@ -18,10 +18,10 @@ namespace plimo::sound {
 enum TSoundStatus : std::uint8_t {
     ssSuccess = 0,
     ssCannotOpen = 1,
-    ssNoFormat = 2,       // a WAV file without "WAVEfmt "
-    ssDamaged = 3,        // a music file whose channel count is not 10 or whose block is too long
-    ssDeviceFailed = 4,   // the wave-output device did not open
-    ssNewerVersion = 5,   // a music file above version 1200 (loaded all the same)
+    ssNoFormat = 2,     // a WAV file without "WAVEfmt "
+    ssDamaged = 3,      // a music file whose channel count is not 10 or whose block is too long
+    ssDeviceFailed = 4, // the wave-output device did not open
+    ssNewerVersion = 5, // a music file above version 1200 (loaded all the same)
 };
 
 // A tone or music file that ends early.

@@ -10,17 +10,28 @@ namespace plimo::sound {
 
 std::string WaveOutErrorText(int code) {
     switch (code) {
-    case MMSYSERR_NOERROR: return "MMSYSERR_NOERROR";
-    case MMSYSERR_BADDEVICEID: return "MMSYSERR_BADDEVICEID";
-    case MMSYSERR_ALLOCATED: return "MMSYSERR_ALLOCATED";
-    case MMSYSERR_INVALHANDLE: return "MMSYSERR_INVALHANDLE";
-    case MMSYSERR_NODRIVER: return "MMSYSERR_NODRIVER";
-    case MMSYSERR_NOMEM: return "MMSYSERR_NOMEM";
-    case MMSYSERR_NOTSUPPORTED: return "MMSYSERR_NOTSUPPORTED";
-    case WAVERR_BADFORMAT: return "WAVERR_BADFORMAT";
-    case WAVERR_UNPREPARED: return "WAVERR_UNPREPARED";
-    case WAVERR_SYNC: return "WAVERR_SYNC";
-    default: return "MMSYSTEM" + std::to_string(code);
+    case MMSYSERR_NOERROR:
+        return "MMSYSERR_NOERROR";
+    case MMSYSERR_BADDEVICEID:
+        return "MMSYSERR_BADDEVICEID";
+    case MMSYSERR_ALLOCATED:
+        return "MMSYSERR_ALLOCATED";
+    case MMSYSERR_INVALHANDLE:
+        return "MMSYSERR_INVALHANDLE";
+    case MMSYSERR_NODRIVER:
+        return "MMSYSERR_NODRIVER";
+    case MMSYSERR_NOMEM:
+        return "MMSYSERR_NOMEM";
+    case MMSYSERR_NOTSUPPORTED:
+        return "MMSYSERR_NOTSUPPORTED";
+    case WAVERR_BADFORMAT:
+        return "WAVERR_BADFORMAT";
+    case WAVERR_UNPREPARED:
+        return "WAVERR_UNPREPARED";
+    case WAVERR_SYNC:
+        return "WAVERR_SYNC";
+    default:
+        return "MMSYSTEM" + std::to_string(code);
     }
 }
 
@@ -30,7 +41,9 @@ TSoundGenerator::TSoundGenerator(std::unique_ptr<TWaveOutDevice> device) : m_dev
     m_ring.fill(128);
 }
 
-TSoundGenerator::~TSoundGenerator() { Close(); }
+TSoundGenerator::~TSoundGenerator() {
+    Close();
+}
 
 void TSoundGenerator::SetBufferSize(int n) {
     if (n >= 256 && n < kMaxRingSize) m_configuredSize = n;
@@ -79,12 +92,15 @@ int TSoundGenerator::Fill() {
     rendered += playPos - m_writePos;
     m_writePos = playPos;
     EndFill();
-    m_lastFillMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
+    m_lastFillMs =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
     m_lastPlayPos = playPos;
     return rendered;
 }
 
-void TSoundGenerator::Render(std::uint8_t* out, int count) { std::fill(out, out + count, 128); }
+void TSoundGenerator::Render(std::uint8_t* out, int count) {
+    std::fill(out, out + count, 128);
+}
 
 // ---- Tables ------------------------------------------------------------------------------------------
 
@@ -126,11 +142,14 @@ TEnveloper::TEnveloper(std::unique_ptr<TWaveOutDevice> device) : TSoundGenerator
     for (int t = 0; t < kTones; ++t)
         for (int j = 0; j < kToneBytes; ++j) m_tones[t * kToneBytes + j] = j < 16 ? 103 : 153;
     for (int e = 0; e < kEnvelopes; ++e)
-        for (int j = 0; j < kEnvelopeSteps; ++j) m_envelopes[e * kEnvelopeSteps + j] = std::uint8_t((31 - j) / 2);
+        for (int j = 0; j < kEnvelopeSteps; ++j)
+            m_envelopes[e * kEnvelopeSteps + j] = std::uint8_t((31 - j) / 2);
     for (TChannel& c : m_channels) c.wave = m_tones.data();
 }
 
-TEnveloper::~TEnveloper() { Close(); }
+TEnveloper::~TEnveloper() {
+    Close();
+}
 
 void TEnveloper::SetFolders(std::string base, std::string program) {
     m_baseFolder = std::move(base);
@@ -265,7 +284,8 @@ void TEnveloper::NoteOn(TChannel& c, int note) {
     } else if (c.waveBits >= 2) {
         // Note 36 plays the sample at one source byte per output sample. The product wraps like the
         // 32-bit step it is stored in.
-        std::int64_t perSource = (std::int64_t(1) << 30 >> (c.waveBits - 2)) / (StepTable()[kSampleReferenceNote] / 65536);
+        std::int64_t perSource =
+            (std::int64_t(1) << 30 >> (c.waveBits - 2)) / (StepTable()[kSampleReferenceNote] / 65536);
         c.step = std::int32_t(std::uint32_t(perSource * (s / 65536)));
     }
     c.glideLen = -1;
@@ -280,7 +300,9 @@ void TEnveloper::Glide(TChannel& c, int from, int to) {
 
 namespace {
 
-int ReadU16(const std::uint8_t* p) { return p[0] | p[1] << 8; }
+int ReadU16(const std::uint8_t* p) {
+    return p[0] | p[1] << 8;
+}
 
 } // namespace
 
@@ -348,7 +370,8 @@ void TEnveloper::RunInstruction(int ch, TChannel& c, int& jumps) {
             StopChannel(ch);
             return;
         }
-        const std::int32_t offset = std::int32_t(std::uint32_t(ReadU16(p + 1)) | std::uint32_t(ReadU16(p + 3)) << 16);
+        const std::int32_t offset =
+            std::int32_t(std::uint32_t(ReadU16(p + 1)) | std::uint32_t(ReadU16(p + 3)) << 16);
         const std::int64_t target = std::int64_t(c.pc) + offset;
         if (target < 0 || target > std::int64_t(code.size())) {
             StopChannel(ch);
@@ -470,7 +493,8 @@ void TEnveloper::Render(std::uint8_t* out, int count) {
             if (!c.code) [[unlikely]]
                 StopChannel(ch);
             if (c.state != csPlaying) continue;
-            const int level = c.rest ? 0 : m_envelopes[c.envelope * kEnvelopeSteps + (c.envPos >> 11)] * c.volume;
+            const int level =
+                c.rest ? 0 : m_envelopes[c.envelope * kEnvelopeSteps + (c.envPos >> 11)] * c.volume;
             if (level != 0) {
                 // Widened so that a one-byte sample (0 bits) shifts by 32 without undefined behaviour.
                 const std::uint64_t index = std::uint64_t(c.phase) >> (32 - c.waveBits);
@@ -480,15 +504,16 @@ void TEnveloper::Render(std::uint8_t* out, int count) {
                     std::int64_t(std::int32_t(c.phase)) < -2 * std::int64_t(c.step))
                     c.phase += std::uint32_t(c.step);
                 if (c.vibSpeed != 0) {
-                    c.phase += std::uint32_t(
-                        std::int32_t((std::int64_t(sine[c.vibPhase >> 21]) * (c.step / 512) * c.vibDepth) / 256));
+                    c.phase += std::uint32_t(std::int32_t(
+                        (std::int64_t(sine[c.vibPhase >> 21]) * (c.step / 512) * c.vibDepth) / 256));
                     if (odd) c.vibPhase += std::uint32_t(c.vibSpeed);
                 }
             }
             if (odd && c.envPos + c.envSpeed < 65536) c.envPos = std::uint16_t(c.envPos + c.envSpeed);
             if (c.glideLen > 0) {
                 const std::int64_t r = c.nextEvent - tick;
-                c.step = std::int32_t(std::int64_t(c.glideToPart) * (c.glideLen - r) + std::int64_t(c.glideFromPart) * r);
+                c.step = std::int32_t(std::int64_t(c.glideToPart) * (c.glideLen - r) +
+                                      std::int64_t(c.glideFromPart) * r);
             }
             if (tick >= c.nextEvent) [[unlikely]]
                 RunDueInstructions(ch, c);

@@ -24,12 +24,13 @@ TEST(MusicCompiler, CommandsBecomeTheirInstructions) {
     };
     const Case cases[] = {
         {"0: v200 @0 o4 c%11025", {100, 200, 102, 0, 36, 17, 43, 255}},
-        {"0: c", {36, 0x11, 0x2B, 255}},                      // default: octave 4, quarter note
+        {"0: c", {36, 0x11, 0x2B, 255}}, // default: octave 4, quarter note
         {"0: o1 c o8 b", {0, 0x11, 0x2B, 95, 0x11, 0x2B, 255}},
         {"0: c+2 d-8 e#1", {37, 0x22, 0x56, 37, 0x89, 0x15, 41, 0x44, 0xAC, 255}},
         {"0: l8 c c4. > c < c", {36, 0x89, 0x15, 36, 0x99, 0x40, 48, 0x89, 0x15, 36, 0x88, 0x15, 255}},
         {"0: r%100 n60,%7", {99, 100, 0, 60, 7, 0, 255}},
-        {"0: t240 @e3 @s9 @d-10 @v1,2,-3 @o1 @100", {103, 240, 0, 107, 3, 101, 9, 110, 246, 115, 1, 2, 253, 116, 1, 102, 100, 255}},
+        {"0: t240 @e3 @s9 @d-10 @v1,2,-3 @o1 @100",
+         {103, 240, 0, 107, 3, 101, 9, 110, 246, 115, 1, 2, 253, 116, 1, 102, 100, 255}},
         {"0: c%5 & c%5", {36, 5, 0, 105, 36, 5, 0, 255}},
         {"0: {c >c}%300", {106, 36, 48, 44, 1, 255}},
         {"0: [c%1]3", {36, 1, 0, 36, 1, 0, 36, 1, 0, 255}},
@@ -55,7 +56,8 @@ TEST(MusicCompiler, ChannelsLinesAndDirectives) {
     TMusicCompileError error;
     std::string tone = "#tone 5";
     for (int i = 0; i < 32; ++i) tone += " " + std::to_string(i * 8);
-    const std::string text = "; a comment\n" + tone + "\n#sample 96 drums\\kick.wav\n"
+    const std::string text = "; a comment\n" + tone +
+                             "\n#sample 96 drums\\kick.wav\n"
                              "3: c%1 ; the melody\n"
                              "7: r%2\n"
                              "3: d%1\n";
@@ -154,7 +156,7 @@ TEST(MusicCompiler, CompiledPiecePlaysAsWritten) {
         EXPECT_EQ(Sounding(out, 0, q), std::make_pair(1, eighth)) << c.tempo;
         EXPECT_EQ(Sounding(out, q, 2 * q), std::make_pair(q + 1, q + eighth)) << c.tempo;
         EXPECT_EQ(Sounding(out, 2 * q, 4 * q), std::make_pair(2 * q + 1, 3 * q)) << c.tempo;
-        EXPECT_EQ(s.synth->Channel(0).state, TEnveloper::csPlaying); // in the final rest
+        EXPECT_EQ(s.synth->Channel(0).state, TEnveloper::csPlaying);      // in the final rest
         EXPECT_EQ(s.synth->Channel(0).step, TEnveloper::StepTable()[40]); // the last note was o4 e
     }
 }

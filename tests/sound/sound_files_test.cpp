@@ -9,7 +9,8 @@ namespace {
 
 using testing::TempDir;
 
-std::vector<std::uint8_t> MusicFile(std::int32_t version, int channels, const std::vector<std::vector<std::uint8_t>>& blocks) {
+std::vector<std::uint8_t> MusicFile(std::int32_t version, int channels,
+                                    const std::vector<std::vector<std::uint8_t>>& blocks) {
     std::vector<std::uint8_t> f;
     auto put = [&](std::uint32_t v) {
         for (int i = 0; i < 4; ++i) f.push_back(std::uint8_t(v >> (8 * i)));

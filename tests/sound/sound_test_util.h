@@ -42,8 +42,8 @@ struct OpenSynth {
 };
 
 // A WAV image: `frames` holds one value per channel per frame, as stored (unsigned for 8 bits).
-inline std::vector<std::uint8_t> MakeWav(std::uint32_t rate, int bits, int channels, const std::vector<int>& values,
-                                         bool withData = true) {
+inline std::vector<std::uint8_t> MakeWav(std::uint32_t rate, int bits, int channels,
+                                         const std::vector<int>& values, bool withData = true) {
     std::vector<std::uint8_t> w;
     auto put = [&](std::uint32_t v, int n) {
         for (int i = 0; i < n; ++i) w.push_back(std::uint8_t(v >> (8 * i)));
@@ -75,14 +75,16 @@ inline std::vector<std::uint8_t> MakeWav(std::uint32_t rate, int bits, int chann
 struct TempDir {
     std::filesystem::path path;
     explicit TempDir(const std::string& name)
-        : path(std::filesystem::temp_directory_path() / ("plimo_sound_" + name + "_" + std::to_string(::getpid()))) {
+        : path(std::filesystem::temp_directory_path() /
+               ("plimo_sound_" + name + "_" + std::to_string(::getpid()))) {
         std::filesystem::remove_all(path);
         std::filesystem::create_directories(path);
     }
     ~TempDir() { std::filesystem::remove_all(path); }
     std::string Write(const std::string& name, const std::vector<std::uint8_t>& bytes) const {
         std::filesystem::path p = path / name;
-        std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+        std::ofstream(p, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
         return p.string();
     }
 };

@@ -142,9 +142,9 @@ TEST(SynthMix, LoudChannelsClipInsteadOfWrapping) {
         int expected;
     };
     const Case cases[] = {
-        {{255}, 255},       // 128 + 237
-        {{0}, 0},           // 128 - 239
-        {{255, 0}, 126},    // summed before the clamp
+        {{255}, 255},    // 128 + 237
+        {{0}, 0},        // 128 - 239
+        {{255, 0}, 126}, // summed before the clamp
         {std::vector<int>(10, 255), 255},
         {std::vector<int>(10, 0), 0},
     };
@@ -163,7 +163,7 @@ TEST(SynthMix, LoudChannelsClipInsteadOfWrapping) {
 
 TEST(SynthChannel, RunawayJumpStopsTheChannel) {
     OpenSynth s;
-    s.synth->StartChannel(0, Code({104, 0, 0, 0, 0}));         // jumps to itself
+    s.synth->StartChannel(0, Code({104, 0, 0, 0, 0}));                   // jumps to itself
     s.synth->StartChannel(1, Code({36, 5, 0, 104, 253, 255, 255, 255})); // a loop with time in it
     s.Render(1000);
     EXPECT_EQ(s.synth->Channel(0).state, TEnveloper::csStopped);
@@ -181,8 +181,8 @@ TEST(SynthChannel, LoopDisabledSkipsJumps) {
 
 TEST(SynthChannel, InstructionsSetTheirFields) {
     OpenSynth s;
-    s.synth->StartChannel(0, Code({101, 9, 107, 3, 110, 0xF6, 115, 1, 2, 0xFD, 116, 1, 112, 109, 'h', 'i', 0,
-                                   111, 'f', '.', 'w', 0, 105, 60, 10, 0, 255}));
+    s.synth->StartChannel(0, Code({101, 9,   107, 3,   110, 0xF6, 115, 1, 2,   0xFD, 116, 1, 112, 109,
+                                   'h', 'i', 0,   111, 'f', '.',  'w', 0, 105, 60,   10,  0, 255}));
     s.Render(10);
     const auto& c = s.synth->Channel(0);
     EXPECT_EQ(c.envSpeed, 9);
@@ -381,7 +381,7 @@ TEST(SynthEffects, AllNineSlotsBusyReplacesSlotNine) {
 
 TEST(SynthEffects, PreMixStopsAtTheRenderedEnd) {
     OpenSynth s;
-    s.Render(5001); // the ring is rendered up to position 5000
+    s.Render(5001);         // the ring is rendered up to position 5000
     s.device->Advance(100); // played on without a Fill
     std::vector<std::uint8_t> shortOne(500, 228), longOne(30000, 138);
     s.synth->PlayEffect(0, shortOne.data(), 128, 500);

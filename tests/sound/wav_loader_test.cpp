@@ -27,7 +27,9 @@ TEST(WavLoader, ConvertsTo8Bit44100) {
         {"22050 Hz doubled", MakeWav(22050, 8, 1, {10, 20, 30}), {10, 10, 20, 20, 30, 30}},
         {"11025 Hz four times", MakeWav(11025, 8, 1, {7}), {7, 7, 7, 7}},
         // v div 256 truncates toward zero, then 128 is added.
-        {"16-bit", MakeWav(44100, 16, 1, {0, 0xFFFF, 32767, 0x8000, 0xFF00, 256}), {128, 128, 255, 0, 127, 129}},
+        {"16-bit",
+         MakeWav(44100, 16, 1, {0, 0xFFFF, 32767, 0x8000, 0xFF00, 256}),
+         {128, 128, 255, 0, 127, 129}},
         {"stereo keeps the first channel", MakeWav(44100, 16, 2, {256, 0x8000, 0xFF00, 32767}), {129, 127}},
         {"48000 Hz has factor 0", MakeWav(48000, 8, 1, {1, 2, 3}), {}},
         {"rate 0", MakeWav(0, 8, 1, {1, 2, 3}), {}},
