@@ -32,6 +32,7 @@ enum : std::uint8_t {
 
 constexpr int kMaxLength = 65535;           // a length operand is 16 bits
 constexpr std::size_t kMaxBlock = 4u << 20; // unrolled repeats stop growing a channel here
+constexpr std::int64_t kMaxSteps = 5000000; // commands read, each repeat counted again
 
 // A time in length units as an exact fraction, so that lengths like a sixteenth (2756.25 units) do not
 // drift: each event gets the rounded difference of its end and start.
@@ -162,8 +163,9 @@ private:
             length = m_defaultLength;
         }
         Time add = length;
-        while (Peek() == '.') {
-            ++m_pos;
+        for (int dots = 0; Peek() == '.'; ++dots) {
+            m_at = m_pos++;
+            if (dots == 8) return Fail("a length takes at most 8 dots");
             add.den *= 2;
             length.Add(add);
         }
@@ -252,6 +254,8 @@ private:
             SkipSpace();
             m_at = m_pos;
             const int c = Peek();
+            // Repeats of empty bodies would unroll for ever without growing the code.
+            if (++m_steps > kMaxSteps) return Fail("the repeats unroll into too much music");
             if (c < 0) {
                 if (!inRepeat) return true;
                 m_at = m_openBracket;
@@ -422,6 +426,7 @@ private:
     std::int64_t m_timeAtLoop = 0;
     std::size_t m_loopMark = 0;
     std::size_t m_openBracket = 0; // the innermost open '['
+    std::int64_t m_steps = 0;      // commands read, repeats counted each time
 };
 
 std::vector<std::string_view> Words(std::string_view s) {
