@@ -90,7 +90,7 @@ int RunRenderMusic(const std::vector<std::string>& args) {
     TMusic music;
     TSoundStatus status;
     try {
-        status = music.Load(in);
+        status = music.LoadMusic(in);
     } catch (const ESoundIOError& e) {
         std::fprintf(stderr, "plimo: the music file is cut short: %s\n", e.what());
         return 1;

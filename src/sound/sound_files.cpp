@@ -19,7 +19,7 @@ bool TMusic::Empty() const {
     return std::none_of(m_blocks.begin(), m_blocks.end(), [](const TMusicCode& b) { return bool(b); });
 }
 
-TSoundStatus TMusic::Load(const std::string& file, const std::function<void()>& freeMusic) {
+TSoundStatus TMusic::LoadMusic(const std::string& file, const std::function<void()>& freeMusic) {
     std::ifstream in(file, std::ios::binary | std::ios::ate);
     if (!in) return ssCannotOpen;
     const std::int64_t fileSize = in.tellg();
@@ -37,7 +37,7 @@ TSoundStatus TMusic::Load(const std::string& file, const std::function<void()>& 
 
     auto freeAll = [&] {
         if (freeMusic) freeMusic();
-        Free();
+        FreeMusic();
     };
     freeAll();
     for (int ch = 0; ch < TEnveloper::kChannels; ++ch) {

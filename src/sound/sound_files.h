@@ -44,8 +44,8 @@ public:
     // Loads `file`; returns its status. `freeMusic` runs before the old blocks are dropped (the owner
     // stops the channels there). Throws ESoundIOError when a length or block is cut off, leaving no
     // music loaded.
-    TSoundStatus Load(const std::string& file, const std::function<void()>& freeMusic = {});
-    void Free() { m_blocks = {}; }
+    TSoundStatus LoadMusic(const std::string& file, const std::function<void()>& freeMusic = {});
+    void FreeMusic() { m_blocks = {}; }
 
     // Channel ch's code, null when the channel has none.
     const TMusicCode& Block(int ch) const { return m_blocks[ch]; }

@@ -148,7 +148,7 @@ TEST(MusicCompiler, CompiledPiecePlaysAsWritten) {
             dir.Write("piece.svo", bytes);
         }
         TMusic loaded;
-        ASSERT_EQ(loaded.Load(file), ssSuccess);
+        ASSERT_EQ(loaded.LoadMusic(file), ssSuccess);
         testing::OpenSynth s;
         s.synth->StartChannel(0, loaded.Block(0));
         const int q = c.samplesPerQuarter;

@@ -35,7 +35,7 @@ TEST(LoadMusic, LoadsTenBlocks) {
     TempDir dir("music");
     TMusic music;
     int freed = 0;
-    EXPECT_EQ(music.Load(dir.Write("a.svo", MusicFile(1150, 10, TenBlocks(7))), [&] { ++freed; }), ssSuccess);
+    EXPECT_EQ(music.LoadMusic(dir.Write("a.svo", MusicFile(1150, 10, TenBlocks(7))), [&] { ++freed; }), ssSuccess);
     EXPECT_EQ(freed, 1);
     ASSERT_NE(music.Block(0), nullptr);
     EXPECT_EQ(*music.Block(0), (std::vector<std::uint8_t>{100, 7, 255}));
@@ -46,24 +46,24 @@ TEST(LoadMusic, LoadsTenBlocks) {
 TEST(LoadMusic, StatusCodes) {
     TempDir dir("music_status");
     TMusic music;
-    EXPECT_EQ(music.Load((dir.path / "none.svo").string()), ssCannotOpen);
+    EXPECT_EQ(music.LoadMusic((dir.path / "none.svo").string()), ssCannotOpen);
 
-    ASSERT_EQ(music.Load(dir.Write("old.svo", MusicFile(1000, 10, TenBlocks(1)))), ssSuccess);
+    ASSERT_EQ(music.LoadMusic(dir.Write("old.svo", MusicFile(1000, 10, TenBlocks(1)))), ssSuccess);
     // Nine channels: damaged, and the loaded music stays.
     auto nine = TenBlocks(2);
     nine.pop_back();
-    EXPECT_EQ(music.Load(dir.Write("nine.svo", MusicFile(1000, 9, nine))), ssDamaged);
+    EXPECT_EQ(music.LoadMusic(dir.Write("nine.svo", MusicFile(1000, 9, nine))), ssDamaged);
     EXPECT_EQ((*music.Block(0))[1], 1);
 
     // A newer version is loaded all the same.
-    EXPECT_EQ(music.Load(dir.Write("new.svo", MusicFile(1300, 10, TenBlocks(3)))), ssNewerVersion);
+    EXPECT_EQ(music.LoadMusic(dir.Write("new.svo", MusicFile(1300, 10, TenBlocks(3)))), ssNewerVersion);
     EXPECT_EQ((*music.Block(0))[1], 3);
 
     // A block longer than the whole file: damaged, and nothing stays loaded.
     auto f = MusicFile(1000, 10, TenBlocks(4));
     f[5] = 0xFF;
     f[6] = 0xFF;
-    EXPECT_EQ(music.Load(dir.Write("long.svo", f)), ssDamaged);
+    EXPECT_EQ(music.LoadMusic(dir.Write("long.svo", f)), ssDamaged);
     EXPECT_TRUE(music.Empty());
 }
 
@@ -72,12 +72,12 @@ TEST(LoadMusic, TruncatedFileRaisesAnIOError) {
     TMusic music;
     auto f = MusicFile(1000, 10, TenBlocks(5));
     f.resize(f.size() - 3); // channel 9's length is cut
-    EXPECT_THROW(music.Load(dir.Write("cut.svo", f)), ESoundIOError);
+    EXPECT_THROW(music.LoadMusic(dir.Write("cut.svo", f)), ESoundIOError);
     EXPECT_TRUE(music.Empty());
     auto g = MusicFile(1000, 10, TenBlocks(5));
     g.resize(10); // channel 0's block is cut
-    EXPECT_THROW(music.Load(dir.Write("cut2.svo", g)), ESoundIOError);
-    EXPECT_THROW(music.Load(dir.Write("cut3.svo", {1, 2})), ESoundIOError);
+    EXPECT_THROW(music.LoadMusic(dir.Write("cut2.svo", g)), ESoundIOError);
+    EXPECT_THROW(music.LoadMusic(dir.Write("cut3.svo", {1, 2})), ESoundIOError);
 }
 
 TEST(LoadMusic, PlaysThroughTheSynthesiser) {
@@ -85,11 +85,11 @@ TEST(LoadMusic, PlaysThroughTheSynthesiser) {
     TMusic music;
     std::vector<std::vector<std::uint8_t>> blocks(10);
     blocks[2] = {102, 0, 100, 200, 36, 50, 0, 255};
-    ASSERT_EQ(music.Load(dir.Write("p.svo", MusicFile(1150, 10, blocks))), ssSuccess);
+    ASSERT_EQ(music.LoadMusic(dir.Write("p.svo", MusicFile(1150, 10, blocks))), ssSuccess);
     testing::OpenSynth s;
     for (int ch = 0; ch < 10; ++ch)
         if (music.Block(ch)) s.synth->StartChannel(ch, music.Block(ch));
-    music.Free(); // the channels keep their code alive
+    music.FreeMusic(); // the channels keep their code alive
     auto out = s.Render(300);
     int sounding = 0;
     for (auto b : out) sounding += b != 128;
