@@ -19,7 +19,7 @@ bool TMusic::Empty() const {
     return std::none_of(m_blocks.begin(), m_blocks.end(), [](const TMusicCode& b) { return bool(b); });
 }
 
-TSoundStatus TMusic::LoadMusic(const std::string& file, const std::function<void()>& freeMusic) {
+TSoundStatus TMusic::LoadMusic(const std::string& file, const std::function<void()>& stopMusic) {
     std::ifstream in(file, std::ios::binary | std::ios::ate);
     if (!in) return ssCannotOpen;
     const std::int64_t fileSize = in.tellg();
@@ -36,7 +36,7 @@ TSoundStatus TMusic::LoadMusic(const std::string& file, const std::function<void
     if (readInt(1) != TEnveloper::kChannels) return ssDamaged;
 
     auto freeAll = [&] {
-        if (freeMusic) freeMusic();
+        if (stopMusic) stopMusic();
         FreeMusic();
     };
     freeAll();

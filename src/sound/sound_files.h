@@ -41,10 +41,10 @@ void LoadTones(TEnveloper& synth, const std::string& file);
 // The ten channel code blocks of a music file.
 class TMusic {
 public:
-    // Loads `file`; returns its status. `freeMusic` runs before the old blocks are dropped (the owner
+    // Loads `file`; returns its status. `stopMusic` runs before the old blocks are dropped (the owner
     // stops the channels there). Throws ESoundIOError when a length or block is cut off, leaving no
     // music loaded.
-    TSoundStatus LoadMusic(const std::string& file, const std::function<void()>& freeMusic = {});
+    TSoundStatus LoadMusic(const std::string& file, const std::function<void()>& stopMusic = {});
     void FreeMusic() { m_blocks = {}; }
 
     // Channel ch's code, null when the channel has none.
