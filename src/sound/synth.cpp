@@ -481,56 +481,167 @@ __attribute__((noinline, cold)) void TEnveloper::RunDueInstructions(int ch, TCha
     while (m_tick >= c.nextEvent) RunInstruction(ch, c, jumps);
 }
 
-void TEnveloper::Render(std::uint8_t* out, int count) {
-    const std::int8_t* sine = SineTable().data();
-    for (int i = 0; i < count; ++i, ++m_sampleInFill) {
-        // Vibrato phase and envelope both move on every second sample of a Fill call.
-        const bool odd = (m_sampleInFill & 1) != 0;
-        int acc = 128;
-        const std::int64_t tick = m_tick; // instructions read the tick but never move it
-        for (int ch = 0; ch < kChannels; ++ch) {
-            TChannel& c = m_channels[ch];
-            if (!c.code) [[unlikely]]
-                StopChannel(ch);
-            if (c.state != csPlaying) continue;
-            const int level =
-                c.rest ? 0 : m_envelopes[c.envelope * kEnvelopeSteps + (c.envPos >> 11)] * c.volume;
-            if (level != 0) {
-                // Widened so that a one-byte sample (0 bits) shifts by 32 without undefined behaviour.
-                const std::uint64_t index = std::uint64_t(c.phase) >> (32 - c.waveBits);
-                acc += ((c.wave[index] * level) >> 11) - (level >> 4);
-                // A one-shot wave stops just before its phase wraps, resting on its silent last bytes.
-                if (!c.oneShot || std::int32_t(c.phase) >= 0 ||
-                    std::int64_t(std::int32_t(c.phase)) < -2 * std::int64_t(c.step))
-                    c.phase += std::uint32_t(c.step);
-                if (c.vibSpeed != 0) {
-                    c.phase += std::uint32_t(std::int32_t(
-                        (std::int64_t(sine[c.vibPhase >> 21]) * (c.step / 512) * c.vibDepth) / 256));
-                    if (odd) c.vibPhase += std::uint32_t(c.vibSpeed);
-                }
-            }
-            if (odd && c.envPos + c.envSpeed < 65536) c.envPos = std::uint16_t(c.envPos + c.envSpeed);
-            if (c.glideLen > 0) {
-                const std::int64_t r = c.nextEvent - tick;
-                c.step = std::int32_t(std::int64_t(c.glideToPart) * (c.glideLen - r) +
-                                      std::int64_t(c.glideFromPart) * r);
-            }
-            if (tick >= c.nextEvent) [[unlikely]]
-                RunDueInstructions(ch, c);
+namespace {
+
+// One sample of a playing channel: its contribution to the mix, then its oscillator, vibrato,
+// envelope and glide move on. `fetch` reads the waveform byte at an index.
+template <class Fetch>
+inline int StepChannel(TEnveloper::TChannel& c, const std::uint8_t* envelopes, bool odd, std::int64_t tick,
+                       Fetch fetch) {
+    int out = 0;
+    const int level =
+        c.rest ? 0 : envelopes[c.envelope * TEnveloper::kEnvelopeSteps + (c.envPos >> 11)] * c.volume;
+    if (level != 0) {
+        // Widened so that a one-byte sample (0 bits) shifts by 32 without undefined behaviour.
+        const std::uint32_t index = std::uint32_t(std::uint64_t(c.phase) >> (32 - c.waveBits));
+        out = ((fetch(index) * level) >> 11) - (level >> 4);
+        // A one-shot wave stops just before its phase wraps, resting on its silent last bytes.
+        if (!c.oneShot || std::int32_t(c.phase) >= 0 ||
+            std::int64_t(std::int32_t(c.phase)) < -2 * std::int64_t(c.step))
+            c.phase += std::uint32_t(c.step);
+        if (c.vibSpeed != 0) {
+            c.phase += std::uint32_t(std::int32_t(
+                (std::int64_t(TEnveloper::SineTable()[c.vibPhase >> 21]) * (c.step / 512) * c.vibDepth) /
+                256));
+            if (odd) c.vibPhase += std::uint32_t(c.vibSpeed);
         }
-        m_tick += (m_accumulator + m_tempo) / 120 - m_accumulator / 120;
-        m_accumulator += m_tempo;
-        for (TEffectSlot& e : m_effects) {
-            if (e.remaining > 0) {
-                acc += ((int(e.data[0]) - 128) * e.volume) / 128;
-                --e.remaining;
-                ++e.data;
-            }
-        }
-        out[i] = std::uint8_t(std::clamp(acc, 0, 255));
-        m_tones[kNoiseTone * kToneBytes + m_noisePos] = std::uint8_t(m_random.Next(78) + 90);
-        m_noisePos = (m_noisePos + 1) & (kToneBytes - 1);
     }
+    if (odd && c.envPos + c.envSpeed < 65536) c.envPos = std::uint16_t(c.envPos + c.envSpeed);
+    if (c.glideLen > 0) {
+        const std::int64_t r = c.nextEvent - tick;
+        c.step =
+            std::int32_t(std::int64_t(c.glideToPart) * (c.glideLen - r) + std::int64_t(c.glideFromPart) * r);
+    }
+    return out;
+}
+
+} // namespace
+
+void TEnveloper::Render(std::uint8_t* out, int count) {
+    while (count > 0) {
+        int n = m_referenceRendering ? 0 : QuietRunLength(std::min(count, kMaxRun));
+        if (n > 0) {
+            RenderQuietRun(out, n);
+        } else {
+            RenderSample(out);
+            n = 1;
+        }
+        out += n;
+        count -= n;
+    }
+}
+
+void TEnveloper::RenderSample(std::uint8_t* out) {
+    // Vibrato phase and envelope both move on every second sample of a Fill call.
+    const bool odd = (m_sampleInFill & 1) != 0;
+    int acc = 128;
+    const std::int64_t tick = m_tick; // instructions read the tick but never move it
+    for (int ch = 0; ch < kChannels; ++ch) {
+        TChannel& c = m_channels[ch];
+        if (!c.code) [[unlikely]]
+            StopChannel(ch);
+        if (c.state != csPlaying) continue;
+        acc += StepChannel(c, m_envelopes.data(), odd, tick, [&](std::uint32_t i) { return c.wave[i]; });
+        if (tick >= c.nextEvent) [[unlikely]]
+            RunDueInstructions(ch, c);
+    }
+    m_tick += (m_accumulator + m_tempo) / 120 - m_accumulator / 120;
+    m_accumulator += m_tempo;
+    for (TEffectSlot& e : m_effects) {
+        if (e.remaining > 0) {
+            acc += ((int(e.data[0]) - 128) * e.volume) / 128;
+            --e.remaining;
+            ++e.data;
+        }
+    }
+    *out = std::uint8_t(std::clamp(acc, 0, 255));
+    m_tones[kNoiseTone * kToneBytes + m_noisePos] = std::uint8_t(m_random.Next(78) + 90);
+    m_noisePos = (m_noisePos + 1) & (kToneBytes - 1);
+    ++m_sampleInFill;
+}
+
+// Between two instructions of any channel the channels cannot affect one another, so they can be
+// mixed one after the other over the whole stretch. A stretch needs every channel without code to be
+// stopped already, and no channel waiting unless one plays: then the per-sample stop of the channels
+// without code changes nothing but their next event.
+int TEnveloper::QuietRunLength(int limit) {
+    bool playing = false, waiting = false;
+    std::int64_t next = INT64_MAX;
+    for (const TChannel& c : m_channels) {
+        if (!c.code) {
+            if (c.state != csStopped) return 0;
+            continue;
+        }
+        if (c.state == csPlaying) {
+            playing = true;
+            next = std::min(next, c.nextEvent);
+        }
+        waiting |= c.state == csWaiting;
+    }
+    if (waiting && !playing) return 0;
+    std::int64_t tick = m_tick, accumulator = m_accumulator;
+    int n = 0;
+    for (; n < limit && tick < next; ++n) {
+        m_runTicks[n] = tick;
+        tick += (accumulator + m_tempo) / 120 - accumulator / 120;
+        accumulator += m_tempo;
+    }
+    m_runEndTick = tick;
+    m_runEndAccumulator = accumulator;
+    return n;
+}
+
+void TEnveloper::RenderQuietRun(std::uint8_t* out, int n) {
+    std::array<int, kMaxRun> acc;
+    std::fill_n(acc.begin(), n, 128);
+    // The noise bytes this stretch writes, one per sample as always, so that the random sequence and
+    // what a noise channel reads stay what sample-by-sample rendering gives.
+    std::array<std::uint8_t, kMaxRun> noise;
+    for (int k = 0; k < n; ++k) noise[k] = std::uint8_t(m_random.Next(78) + 90);
+    const std::uint8_t* noiseTone = m_tones.data() + kNoiseTone * kToneBytes;
+    const int first = m_sampleInFill;
+    const int noisePos = m_noisePos;
+
+    for (TChannel& c : m_channels) {
+        if (!c.code) {
+            c.nextEvent = m_runTicks[n - 1] + 1;
+            continue;
+        }
+        if (c.state != csPlaying) continue;
+        // A local copy whose fields can live in registers: the stores into acc could otherwise
+        // alias the channel's int fields and force them through memory on every sample.
+        TChannel v(std::move(c));
+        const std::uint8_t* wave = v.wave;
+        if (wave == noiseTone) {
+            // Byte q read in sample k holds the last noise written to it before k, else its old value.
+            for (int k = 0; k < n; ++k)
+                acc[k] += StepChannel(
+                    v, m_envelopes.data(), ((first + k) & 1) != 0, m_runTicks[k], [&](std::uint32_t q) {
+                        const int j = k - 1 - ((noisePos + k - 1 - int(q)) & (kToneBytes - 1));
+                        return j >= 0 ? noise[j] : noiseTone[q];
+                    });
+        } else {
+            for (int k = 0; k < n; ++k)
+                acc[k] += StepChannel(v, m_envelopes.data(), ((first + k) & 1) != 0, m_runTicks[k],
+                                      [wave](std::uint32_t i) { return wave[i]; });
+        }
+        c = std::move(v);
+    }
+    for (TEffectSlot& e : m_effects) {
+        const int m = std::min(e.remaining, n);
+        for (int k = 0; k < m; ++k) acc[k] += ((int(e.data[k]) - 128) * e.volume) / 128;
+        if (m > 0) {
+            e.remaining -= m;
+            e.data += m;
+        }
+    }
+    for (int k = 0; k < n; ++k) out[k] = std::uint8_t(std::clamp(acc[k], 0, 255));
+    for (int k = 0; k < n; ++k)
+        m_tones[kNoiseTone * kToneBytes + ((m_noisePos + k) & (kToneBytes - 1))] = noise[k];
+    m_noisePos = (m_noisePos + n) & (kToneBytes - 1);
+    m_tick = m_runEndTick;
+    m_accumulator = m_runEndAccumulator;
+    m_sampleInFill += n;
 }
 
 } // namespace plimo::sound

@@ -161,12 +161,19 @@ public:
     const std::string& MarkerText() const { return m_markerText; }
     const std::string& FileNameText() const { return m_fileNameText; }
 
+    // Renders every sample through the general one-sample path instead of mixing channels over
+    // stretches without instructions; for tests that check both give the same output.
+    void SetReferenceRendering(bool on) { m_referenceRendering = on; }
+
 protected:
     void BeginFill() override { m_sampleInFill = 0; }
     void Render(std::uint8_t* out, int count) override;
     void EndFill() override { m_accumulator %= 120; }
 
 private:
+    void RenderSample(std::uint8_t* out);
+    int QuietRunLength(int limit);
+    void RenderQuietRun(std::uint8_t* out, int n);
     void RunDueInstructions(int ch, TChannel& c);
     void RunInstruction(int ch, TChannel& c, int& jumps);
     void NoteOn(TChannel& c, int note);
@@ -189,6 +196,13 @@ private:
     std::string m_fileNameText;
     std::string m_baseFolder;
     std::string m_programFolder;
+
+    // Stretches mixed channel by channel: at most this long, with the tick of each sample.
+    static constexpr int kMaxRun = 512;
+    std::array<std::int64_t, kMaxRun> m_runTicks;
+    std::int64_t m_runEndTick = 0;
+    std::int64_t m_runEndAccumulator = 0;
+    bool m_referenceRendering = false;
 
     TNoiseRandom m_random;
     int m_noisePos = 0;

@@ -288,6 +288,74 @@ TEST(SynthChannel, RandomCodeNeverRunsAway) {
     }
 }
 
+// Mixing channel by channel over stretches without instructions must give exactly what the
+// one-sample path gives: random code, noise, glides, vibrato, ties, syncs and effects together.
+TEST(SynthMix, StretchesMatchSampleBySampleRendering) {
+    auto piece = [](TNoiseRandom& random, int ch) {
+        std::vector<std::uint8_t> code = {100, std::uint8_t(60 + 20 * ch), 102,
+                                          std::uint8_t(ch == 3 ? 95 : ch)};
+        const int events = 5 + int(random.Next(30));
+        for (int i = 0; i < events; ++i) {
+            const int len = 1 + int(random.Next(600));
+            switch (random.Next(8)) {
+            case 0:
+                code.insert(code.end(), {106, std::uint8_t(random.Next(96)), std::uint8_t(random.Next(96)),
+                                         std::uint8_t(len), std::uint8_t(len >> 8)});
+                break;
+            case 1:
+                code.insert(code.end(), {115, std::uint8_t(random.Next(2)), std::uint8_t(random.Next(60)),
+                                         std::uint8_t(random.Next(256))});
+                break;
+            case 2:
+                code.insert(code.end(), {99, std::uint8_t(len), std::uint8_t(len >> 8)});
+                break;
+            case 3:
+                code.insert(code.end(), {105, 101, std::uint8_t(random.Next(40))});
+                break;
+            case 4:
+                code.insert(code.end(), {108, 110, std::uint8_t(random.Next(256))});
+                break;
+            case 5:
+                code.insert(code.end(), {103, std::uint8_t(60 + random.Next(200)), 0});
+                break;
+            default:
+                code.insert(code.end(),
+                            {std::uint8_t(random.Next(96)), std::uint8_t(len), std::uint8_t(len >> 8)});
+                break;
+            }
+        }
+        if (random.Next(2)) code.insert(code.end(), {104, 252, 255, 255, 255}); // loop the last event
+        code.push_back(255);
+        return code;
+    };
+    TNoiseRandom random(99);
+    std::vector<std::uint8_t> effect(9000);
+    for (std::size_t i = 0; i < effect.size(); ++i) effect[i] = std::uint8_t(i * 37);
+    for (int round = 0; round < 30; ++round) {
+        std::vector<std::vector<std::uint8_t>> codes;
+        const int channels = 1 + int(random.Next(10));
+        for (int ch = 0; ch < channels; ++ch) codes.push_back(piece(random, ch));
+        const int chunk = 1 + int(random.Next(2000));
+        std::vector<std::uint8_t> outputs[2];
+        for (int reference = 0; reference < 2; ++reference) {
+            OpenSynth s;
+            s.synth->SetReferenceRendering(reference == 1);
+            for (int ch = 0; ch < channels; ++ch) s.synth->StartChannel(ch, Code(codes[ch]));
+            outputs[reference] = s.Render(3000, chunk);
+            s.synth->PlayEffect(0, effect.data(), 90, int(effect.size()));
+            auto more = s.Render(20000, chunk);
+            outputs[reference].insert(outputs[reference].end(), more.begin(), more.end());
+            for (int ch = 0; ch < 10; ++ch) {
+                const auto& c = s.synth->Channel(ch);
+                outputs[reference].insert(
+                    outputs[reference].end(),
+                    {c.state, std::uint8_t(c.phase), std::uint8_t(c.envPos), std::uint8_t(c.nextEvent)});
+            }
+        }
+        ASSERT_EQ(outputs[0], outputs[1]) << "round " << round;
+    }
+}
+
 TEST(SynthChannel, InstrumentAbove111LeavesTheChannelAlone) {
     OpenSynth s;
     s.synth->StartChannel(0, Code({102, 7, 102, 150, 255}));
