@@ -485,7 +485,9 @@ namespace {
 
 // One sample of a playing channel: its contribution to the mix, then its oscillator, vibrato,
 // envelope and glide move on. `fetch` reads the waveform byte at an index.
-template <class Fetch>
+// The two flags let a stretch drop the vibrato and glide work when the channel has none; the
+// one-sample path leaves them on and tests the fields as usual.
+template <bool kVibrato = true, bool kGlide = true, class Fetch>
 inline int StepChannel(TEnveloper::TChannel& c, const std::uint8_t* envelopes, bool odd, std::int64_t tick,
                        Fetch fetch) {
     int out = 0;
@@ -499,7 +501,7 @@ inline int StepChannel(TEnveloper::TChannel& c, const std::uint8_t* envelopes, b
         if (!c.oneShot || std::int32_t(c.phase) >= 0 ||
             std::int64_t(std::int32_t(c.phase)) < -2 * std::int64_t(c.step))
             c.phase += std::uint32_t(c.step);
-        if (c.vibSpeed != 0) {
+        if (kVibrato && c.vibSpeed != 0) {
             c.phase += std::uint32_t(std::int32_t(
                 (std::int64_t(TEnveloper::SineTable()[c.vibPhase >> 21]) * (c.step / 512) * c.vibDepth) /
                 256));
@@ -507,7 +509,7 @@ inline int StepChannel(TEnveloper::TChannel& c, const std::uint8_t* envelopes, b
         }
     }
     if (odd && c.envPos + c.envSpeed < 65536) c.envPos = std::uint16_t(c.envPos + c.envSpeed);
-    if (c.glideLen > 0) {
+    if (kGlide && c.glideLen > 0) {
         const std::int64_t r = c.nextEvent - tick;
         c.step =
             std::int32_t(std::int64_t(c.glideToPart) * (c.glideLen - r) + std::int64_t(c.glideFromPart) * r);
@@ -591,6 +593,25 @@ int TEnveloper::QuietRunLength(int limit) {
     return n;
 }
 
+template <class Fetch> void TEnveloper::MixStretch(TChannel& v, int* acc, int n, Fetch fetch) {
+    const int first = m_sampleInFill;
+    auto mix = [&]<bool kVibrato, bool kGlide>() {
+        for (int k = 0; k < n; ++k)
+            acc[k] +=
+                StepChannel<kVibrato, kGlide>(v, m_envelopes.data(), ((first + k) & 1) != 0, m_runTicks[k],
+                                              [&](std::uint32_t i) { return fetch(k, i); });
+    };
+    const bool vibrato = v.vibSpeed != 0, glide = v.glideLen > 0;
+    if (vibrato && glide)
+        mix.template operator()<true, true>();
+    else if (vibrato)
+        mix.template operator()<true, false>();
+    else if (glide)
+        mix.template operator()<false, true>();
+    else
+        mix.template operator()<false, false>();
+}
+
 void TEnveloper::RenderQuietRun(std::uint8_t* out, int n) {
     std::array<int, kMaxRun> acc;
     std::fill_n(acc.begin(), n, 128);
@@ -599,7 +620,6 @@ void TEnveloper::RenderQuietRun(std::uint8_t* out, int n) {
     std::array<std::uint8_t, kMaxRun> noise;
     for (int k = 0; k < n; ++k) noise[k] = std::uint8_t(m_random.Next(78) + 90);
     const std::uint8_t* noiseTone = m_tones.data() + kNoiseTone * kToneBytes;
-    const int first = m_sampleInFill;
     const int noisePos = m_noisePos;
 
     for (TChannel& c : m_channels) {
@@ -614,16 +634,12 @@ void TEnveloper::RenderQuietRun(std::uint8_t* out, int n) {
         const std::uint8_t* wave = v.wave;
         if (wave == noiseTone) {
             // Byte q read in sample k holds the last noise written to it before k, else its old value.
-            for (int k = 0; k < n; ++k)
-                acc[k] += StepChannel(
-                    v, m_envelopes.data(), ((first + k) & 1) != 0, m_runTicks[k], [&](std::uint32_t q) {
-                        const int j = k - 1 - ((noisePos + k - 1 - int(q)) & (kToneBytes - 1));
-                        return j >= 0 ? noise[j] : noiseTone[q];
-                    });
+            MixStretch(v, acc.data(), n, [&](int k, std::uint32_t q) {
+                const int j = k - 1 - ((noisePos + k - 1 - int(q)) & (kToneBytes - 1));
+                return j >= 0 ? noise[j] : noiseTone[q];
+            });
         } else {
-            for (int k = 0; k < n; ++k)
-                acc[k] += StepChannel(v, m_envelopes.data(), ((first + k) & 1) != 0, m_runTicks[k],
-                                      [wave](std::uint32_t i) { return wave[i]; });
+            MixStretch(v, acc.data(), n, [wave](int, std::uint32_t i) { return wave[i]; });
         }
         c = std::move(v);
     }

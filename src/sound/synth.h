@@ -174,6 +174,7 @@ private:
     void RenderSample(std::uint8_t* out);
     int QuietRunLength(int limit);
     void RenderQuietRun(std::uint8_t* out, int n);
+    template <class Fetch> void MixStretch(TChannel& v, int* acc, int n, Fetch fetch);
     void RunDueInstructions(int ch, TChannel& c);
     void RunInstruction(int ch, TChannel& c, int& jumps);
     void NoteOn(TChannel& c, int note);
