@@ -14,6 +14,7 @@ const char* kUsage =
     "       plimo --run FILE.plimo [MORE.plimo ...]\n"
     "                                         compile the classes against the kernel and run the\n"
     "                                         first one's main code to its end\n"
+    "       plimo --render-music FILE.svo --seconds N --out OUT.wav | --compile-music IN.txt --out OUT.svo\n"
     "       plimo --help | --version\n"
     "exit status: 0 ran, 1 a class did not compile, 2 the main process ended with a runtime error\n";
 
