@@ -9,6 +9,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "platform/build_paths.h"
 #include "sound/offline_render.h"
 #include "sound/sound_files.h"
 #include "sound/synth.h"

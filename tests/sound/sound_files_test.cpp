@@ -1,3 +1,4 @@
+#include "platform/build_paths.h"
 #include "sound/sound_files.h"
 
 #include <gtest/gtest.h>
