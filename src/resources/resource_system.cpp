@@ -48,6 +48,12 @@ std::unique_ptr<TResource> buildGlobal(TResourceSystem& system, const TSGML& ele
     return global;
 }
 
+std::unique_ptr<TResource> buildClass(TResourceSystem& system, const TSGML& element, const std::string& base) {
+    auto cls = std::make_unique<TRTTI>(element.GetAttr("name"), &system);
+    system.ReadCommonAttributes(*cls, element, base);
+    return cls;
+}
+
 std::unique_ptr<TResource> buildLink(TResourceSystem& system, const TSGML& element, const std::string& base) {
     return system.LoadResourceFile(ResolvePath(element.GetAttr("src"), base));
 }
@@ -64,6 +70,7 @@ std::string joinLines(const TLines& lines) {
 } // namespace
 
 TResourceSystem::TResourceSystem(TReporter& reporter) : reporter(&reporter) {
+    RegisterTag("class", buildClass);
     RegisterTag("globalvalue", buildGlobal);
     RegisterTag("link", buildLink);
     RegisterTag("param", buildParam);
@@ -194,11 +201,12 @@ TResource* TResourceSystem::NewResource(std::string_view file, std::string_view 
     case 0: markup = "<resourcelist name=\"" + leaf + "\"></resourcelist>"; break;
     case 1: markup = "<globalvalue name=\"" + leaf + "\" value=\"0\">"; break;
     case 2:
-        if (!FileExists(absolute)) WriteFileAtomic(absolute, "extends classes.lang.Object;\r\n");
+        if (!FileExists(absolute) && CreateFolders(FolderOf(absolute)))
+            WriteFileAtomic(absolute, "extends classes.lang.Object;\r\n");
         markup = "<class src=\"" + fileName + "\">";
         break;
     case 3:
-        if (!FileExists(absolute))
+        if (!FileExists(absolute) && CreateFolders(FolderOf(absolute)))
             WriteFileAtomic(absolute, "<resourcelist name=\"" + leaf + "\">\r\n</resourcelist>\r\n");
         markup = "<link src=\"" + fileName + "\">";
         break;
