@@ -77,6 +77,7 @@ TResourceSystem::TResourceSystem(TReporter& reporter) : reporter(&reporter) {
 }
 
 TResourceSystem::~TResourceSystem() {
+    if (m_vm && TVm::Current() == m_vm) m_vm->declareGlobalHook = nullptr;
     m_tearingDown = true;
     root.reset();
     usrglobal = nullptr;
@@ -247,6 +248,28 @@ bool TResourceSystem::SaveResource(std::string_view path) {
     if (WriteFileAtomic(resource->src, joinLines(lines))) return true;
     if (reporter) reporter->ReportMessage(resource->src + texts::kCannotSave.sjis());
     return false;
+}
+
+void TResourceSystem::DeclareGlobal(std::string_view globalName, bool present) {
+    TResource* usr = Resolve("usr");
+    if (!usr) return;
+    TResource* list = usr->FindChild("global");
+    if (!list) {
+        std::unique_ptr<TResource> made = ParseResourceText("<resourcelist name=\"global\"></resourcelist>");
+        list = made.get();
+        usr->AddChild(std::move(made));
+        if (!list || list->parent != usr) return;
+    }
+    TResource* existing = list->FindChild(globalName);
+    if (present && !existing)
+        list->AddChild(ParseResourceText("<globalvalue name=\"" + TSGML::EscapeValue(globalName) + "\" value=\"\">"));
+    else if (!present && existing)
+        list->RemoveChild(existing);
+}
+
+void TResourceSystem::AttachToVm(TVm& vm) {
+    m_vm = &vm;
+    vm.declareGlobalHook = [this](std::string_view globalName, bool present) { DeclareGlobal(globalName, present); };
 }
 
 // ---- initialisation ----

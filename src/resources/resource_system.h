@@ -15,6 +15,7 @@
 namespace plimo {
 
 class TSGML;
+class TVm;
 
 // What resource code needs from the script runtime, which is built on top of it. The runtime
 // implements it; tests use a double. Without one, snippets do not run and nothing is marked.
@@ -81,6 +82,11 @@ public:
     // Initialisation passes over a subtree until nothing is pending; raises ERuntimeError with
     // "初期化に失敗しました" or "循環参照があります".
     bool InitializeResource(TResource& resource);
+    // Keeps usr.global in step with a global's declaration: a globalvalue child added when present
+    // and missing, removed when not present.
+    void DeclareGlobal(std::string_view globalName, bool present);
+    // Routes the VM's global declarations here until this system ends.
+    void AttachToVm(TVm& vm);
     // True while the root is being destroyed.
     bool TearingDown() const { return m_tearingDown; }
 
@@ -96,6 +102,7 @@ private:
     std::map<std::string, TTagFactory, std::less<>> m_factories;
     std::vector<std::string> m_loading; // files being read, innermost last: a link back to one is a cycle
     bool m_tearingDown = false;
+    TVm* m_vm = nullptr;
 };
 
 } // namespace plimo

@@ -309,6 +309,20 @@ TEST_F(ResourceTest, NewAttachAndDeleteResources) {
     system.DeleteResource("usr.missing"); // nothing to do
 }
 
+TEST_F(ResourceTest, DeclaredGlobalsAreKeptInUsrGlobal) {
+    mount(kTree);
+    system.AttachToVm(vm);
+    DeclareGlobal("$score", true);
+    DeclareGlobal("$score", true);
+    TLines lines;
+    system.Resolve("usr.global")->ListPaths(lines, "g");
+    EXPECT_EQ(lines, (TLines{"g", "g.$score"}));
+    DeclareGlobal("$SCORE", false);
+    lines.clear();
+    system.Resolve("usr.global")->ListPaths(lines, "g");
+    EXPECT_EQ(lines, (TLines{"g"}));
+}
+
 TEST_F(ResourceTest, CloneReadsBackWhatWasSaved) {
     mount(kTree);
     auto clone = system.Resolve("usr")->Clone();
