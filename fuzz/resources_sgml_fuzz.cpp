@@ -10,7 +10,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::string_view text(reinterpret_cast<const char*>(data), size);
     std::size_t pos = 0;
-    while (pos < text.size()) {
+    for (int roots = 0; roots < 8 && pos < text.size(); ++roots) {
         std::size_t before = pos;
         auto element = plimo::TSGML::Scan(text, pos);
         if (element) {
