@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "platform/report.h"
+#include "resources/resource_system.h"
 #include "resources/sgml.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -31,6 +32,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         auto element = plimo::TSGML::Parse(text, pos, &reporter);
         (void)element;
     } catch (const plimo::ETagError&) {
+    }
+    // The tag table over whatever the scanner made of it; links would read files, so they build nothing.
+    plimo::TResourceSystem system(reporter);
+    system.baseFolder = "/game";
+    system.RegisterTag("link", [](plimo::TResourceSystem&, const plimo::TSGML&, const std::string&) {
+        return std::unique_ptr<plimo::TResource>();
+    });
+    system.root = system.ParseResourceText(text);
+    if (system.root && size < 4096) {
+        plimo::TLines lines;
+        system.root->SaveTo(lines, "");
+        system.root->ListPaths(lines, "");
+        (void)system.Resolve("a.b.c");
+        (void)system.Resolve("$x");
     }
     std::string escaped = plimo::TSGML::EscapeValue(text);
     if (plimo::TSGML::UnescapeValue(escaped) != text) __builtin_trap();

@@ -239,7 +239,9 @@ void TResourceSystem::DeleteResource(std::string_view path) {
 
 bool TResourceSystem::SaveResource(std::string_view path) {
     TResource* resource = Resolve(path);
-    if (!resource || resource->src.empty()) {
+    // Only a list stands for a markup file of its own; any other resource's src is its source or data
+    // file, which its markup line must not overwrite.
+    if (!resource || resource->src.empty() || !dynamic_cast<TResourceList*>(resource)) {
         if (reporter) reporter->ReportMessage(std::string(path) + texts::kCannotSave.sjis());
         return false;
     }

@@ -280,6 +280,11 @@ TEST_F(ResourceTest, SaveResourceReplacesTheFileAtomically) {
 
     EXPECT_FALSE(system.SaveResource("usr.quote"));
     EXPECT_EQ(reporter.messages.back(), "usr.quote" + sjis("は保存できません"));
+    // A class's src is its source: saving it would write markup over the program.
+    write("Ball.plimo", "extends classes.lang.Object;\r\n");
+    ASSERT_TRUE(system.NewResource(dir + "/Ball.plimo", "usr.Ball", 2));
+    EXPECT_FALSE(system.SaveResource("usr.Ball"));
+    EXPECT_EQ(read(dir + "/Ball.plimo"), "extends classes.lang.Object;\r\n");
 }
 
 TEST_F(ResourceTest, NewAttachAndDeleteResources) {
