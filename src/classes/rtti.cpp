@@ -1,5 +1,7 @@
 #include "classes/rtti.h"
 
+#include <stdexcept>
+
 #include "classes/alias.h"
 #include "core/errors.h"
 #include "core/instance.h"
@@ -20,9 +22,8 @@ TRTTI::TRTTI(std::string_view className, TResourceSystem* system) : TResource(sy
 }
 
 TRTTI::~TRTTI() {
-    TVm* vm = TVm::Current();
     Reset();
-    if (vm) {
+    if (TVm* vm = this->vm()) {
         if (aliased) vm->aliases().Delete(this);
         if (m_classValue != &m_ownClassValue) vm->FreeCells(m_classValue, 1);
     }
@@ -126,7 +127,8 @@ void TRTTI::ClearMethods() {
 
 TInstance* TRTTI::NewInstance() {
     if (!compiled) throw ERuntimeError(texts::kClassPrefix.sjis() + ClassTag() + texts::kNotCompiled.sjis());
-    TVm& vm = TVm::Get();
+    if (!vm()) throw std::logic_error("a class made without a script machine has no pool");
+    TVm& vm = *this->vm();
     if (blockSize == -1) blockSize = static_cast<std::int32_t>(sizeof(TInstance)) + 8 * memberNames.Count();
     ++instancesMade;
     TInstance* block = nullptr;
@@ -151,7 +153,7 @@ TInstance* TRTTI::NewInstance() {
 
 std::vector<TInstance*> TRTTI::LiveInstances() const {
     std::vector<TInstance*> live;
-    if (!compiled || blockSize < 0) return live;
+    if (!compiled || blockSize < 0 || !vm()) return live;
     for (TInstance* b : m_pool)
         if (b->refCount > 0) live.push_back(b);
     return live;
@@ -164,8 +166,7 @@ std::string TRTTI::ClassTag() const { return name + "@" + std::to_string(hostId(
 // ---- life cycle ----
 
 void TRTTI::freePool() {
-    TVm* vm = TVm::Current();
-    if (vm) {
+    if (TVm* vm = this->vm()) {
         for (TInstance* b : m_pool) {
             // A block still referenced from a value must stay readable; the VM keeps it.
             if (b->refCount > 0)
@@ -217,7 +218,7 @@ void TRTTI::SaveTo(TLines& lines, const std::string& indent) {
 
 void TRTTI::ReleaseObjects() {
     TResource::ReleaseObjects();
-    if (blockSize < 0) return;
+    if (blockSize < 0 || !vm()) return;
     for (TInstance* b : m_pool)
         if (b->refCount >= 0) DestroyInstance(b);
 }
