@@ -11,6 +11,7 @@
 #include "core/instance.h"
 #include "core/strings.h"
 #include "core/vm.h"
+#include "resources/resource_system.h"
 
 namespace plimo {
 
@@ -381,8 +382,25 @@ bool IsGlobalName(std::string_view text) {
 }
 
 void DeclareGlobal(std::string_view name, bool present) {
-    TVm& vm = TVm::Get();
-    if (vm.declareGlobalHook) vm.declareGlobalHook(name, present);
+    TResourceSystem* system = TVm::Get().resources;
+    TResource* usr = system ? system->Resolve("usr") : nullptr;
+    if (!usr) return;
+    TResource* list = usr->FindChild("global");
+    if (!list) {
+        if (!present) return;
+        if (auto made = system->ParseResourceText("<resourcelist name=\"global\"></resourcelist>"))
+            usr->AddChild(std::move(made));
+        list = usr->FindChild("global");
+        if (!list) return;
+    }
+    TResource* existing = list->FindChild(name);
+    if (present && !existing) {
+        // A name the markup cannot hold is no global's name.
+        if (name.find_first_of("\"<>") != std::string_view::npos) return;
+        if (auto made = system->ParseResourceText("<globalvalue name=\"" + std::string(name) + "\" value=\"\">"))
+            list->AddChild(std::move(made));
+    } else if (!present && existing)
+        list->RemoveChild(existing);
 }
 
 } // namespace plimo

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -20,6 +19,7 @@ class TAlias;
 class TVm;
 class TCollectorHooks;
 class TClassCompiler;
+class TResourceSystem;
 
 // What a host object is, so that typed access from a vtHost value is one compare.
 enum class THostKind : std::uint8_t { String, ElementList, Process, Class, Resource, Other };
@@ -125,8 +125,8 @@ public:
     TMethodRunner* methodRunner = nullptr;
     TCollectorHooks* collector = nullptr;
     TClassCompiler* classCompiler = nullptr;
-    // Keeps the resource list usr.global in step; installed by the resource tree.
-    std::function<void(std::string_view name, bool present)> declareGlobalHook;
+    // The resource tree DeclareGlobal keeps in step (set at start-up; none in most tests).
+    TResourceSystem* resources = nullptr;
 
 private:
     static constexpr std::uint32_t kHostIndexMask = 0x00FFFFFF;
