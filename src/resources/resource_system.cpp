@@ -77,7 +77,7 @@ TResourceSystem::TResourceSystem(TReporter& reporter) : reporter(&reporter) {
 }
 
 TResourceSystem::~TResourceSystem() {
-    if (m_vm && TVm::Current() == m_vm) m_vm->declareGlobalHook = nullptr;
+    if (m_vm && TVm::Current() == m_vm && m_vm->resources == this) m_vm->resources = nullptr;
     m_tearingDown = true;
     root.reset();
     usrglobal = nullptr;
@@ -252,26 +252,9 @@ bool TResourceSystem::SaveResource(std::string_view path) {
     return false;
 }
 
-void TResourceSystem::DeclareGlobal(std::string_view globalName, bool present) {
-    TResource* usr = Resolve("usr");
-    if (!usr) return;
-    TResource* list = usr->FindChild("global");
-    if (!list) {
-        std::unique_ptr<TResource> made = ParseResourceText("<resourcelist name=\"global\"></resourcelist>");
-        list = made.get();
-        usr->AddChild(std::move(made));
-        if (!list || list->parent != usr) return;
-    }
-    TResource* existing = list->FindChild(globalName);
-    if (present && !existing)
-        list->AddChild(ParseResourceText("<globalvalue name=\"" + TSGML::EscapeValue(globalName) + "\" value=\"\">"));
-    else if (!present && existing)
-        list->RemoveChild(existing);
-}
-
 void TResourceSystem::AttachToVm(TVm& vm) {
     m_vm = &vm;
-    vm.declareGlobalHook = [this](std::string_view globalName, bool present) { DeclareGlobal(globalName, present); };
+    vm.resources = this;
 }
 
 // ---- initialisation ----

@@ -82,10 +82,7 @@ public:
     // Initialisation passes over a subtree until nothing is pending; raises ERuntimeError with
     // "初期化に失敗しました" or "循環参照があります".
     bool InitializeResource(TResource& resource);
-    // Keeps usr.global in step with a global's declaration: a globalvalue child added when present
-    // and missing, removed when not present.
-    void DeclareGlobal(std::string_view globalName, bool present);
-    // Routes the VM's global declarations here until this system ends.
+    // Makes this the tree the VM's global declarations keep in step, until this system ends.
     void AttachToVm(TVm& vm);
     // True while the root is being destroyed.
     bool TearingDown() const { return m_tearingDown; }
