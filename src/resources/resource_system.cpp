@@ -80,6 +80,7 @@ TResourceSystem::~TResourceSystem() {
     if (m_vm && TVm::Current() == m_vm && m_vm->resources == this) m_vm->resources = nullptr;
     m_tearingDown = true;
     root.reset();
+    m_detachedGlobals.reset();
     usrglobal = nullptr;
 }
 
@@ -177,12 +178,18 @@ std::unique_ptr<TResource> TResourceSystem::LoadResourceFile(std::string_view gi
 
 TResourceList* TResourceSystem::UsrGlobal() {
     if (usrglobal) return usrglobal;
-    if (!root) root = std::make_unique<TResourceList>(this);
-    if (auto* found = dynamic_cast<TResourceList*>(root->FindChild("usrglobal"))) return usrglobal = found;
+    auto* rootList = dynamic_cast<TResourceList*>(root.get());
+    if (rootList)
+        if (auto* found = dynamic_cast<TResourceList*>(rootList->FindChild("usrglobal"))) return usrglobal = found;
     auto made = std::make_unique<TResourceList>(this);
     made->name = "usrglobal";
     usrglobal = made.get();
-    root->AddChild(std::move(made));
+    if (rootList) {
+        rootList->AddChild(std::move(made));
+    } else {
+        // A root that holds no children (or none yet): the globals live beside the tree.
+        m_detachedGlobals = std::move(made);
+    }
     return usrglobal;
 }
 
@@ -223,12 +230,12 @@ TResource* TResourceSystem::NewResource(std::string_view file, std::string_view 
 TResource* TResourceSystem::AttachResource(std::string_view path, std::unique_ptr<TResource> resource) {
     if (!resource) return nullptr;
     resource->name = LastName(path);
-    TResource* parent = Resolve(ParentPath(path));
+    // Only lists keep children; given to anything else the resource is discarded.
+    auto* parent = dynamic_cast<TResourceList*>(Resolve(ParentPath(path)));
     if (!parent) return nullptr;
     TResource* raw = resource.get();
     parent->AddChild(std::move(resource));
-    // A parent that keeps no children (not a list) has destroyed it.
-    return raw->parent == parent ? raw : nullptr;
+    return raw;
 }
 
 void TResourceSystem::DeleteResource(std::string_view path) {

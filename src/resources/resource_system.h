@@ -100,6 +100,7 @@ private:
     std::vector<std::string> m_loading; // files being read, innermost last: a link back to one is a cycle
     bool m_tearingDown = false;
     TVm* m_vm = nullptr;
+    std::unique_ptr<TResourceList> m_detachedGlobals;
 };
 
 } // namespace plimo

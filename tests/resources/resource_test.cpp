@@ -110,6 +110,16 @@ TEST_F(ResourceTest, DollarNamesAreGlobalsMadeOnFirstUse) {
     EXPECT_EQ(system.Resolve("plain"), nullptr);
 }
 
+TEST_F(ResourceTest, GlobalsNeedNoListAtTheRoot) {
+    mount("<class name=\"Only\" src=\"only.plimo\">");
+    TResource* g = system.Resolve("$x");
+    ASSERT_NE(g, nullptr);
+    EXPECT_EQ(system.Resolve("$x"), g);
+    EXPECT_EQ(g->parent, system.usrglobal);
+    system.root.reset();
+    EXPECT_EQ(system.Resolve("$x"), nullptr);
+}
+
 TEST_F(ResourceTest, UniqueChildName) {
     struct Case {
         std::vector<const char*> names;
@@ -304,6 +314,7 @@ TEST_F(ResourceTest, NewAttachAndDeleteResources) {
     ASSERT_TRUE(dynamic_cast<TResourceList*>(list));
     EXPECT_TRUE(dynamic_cast<TGlobalValue*>(system.NewResource("", "usr.$v", 1)));
     EXPECT_EQ(system.NewResource("", "nowhere.x", 0), nullptr);
+    EXPECT_EQ(system.NewResource("", "usr.title.x", 0), nullptr); // a parameter holds no children
 
     auto param = std::make_unique<TfParam>(&system);
     TResource* attached = system.AttachResource("usr.lists.p", std::move(param));
