@@ -211,7 +211,7 @@ TEST_F(ResourceTest, ReadTextFileEndsEveryLineInCrLf) {
 
 TEST_F(ResourceTest, LinkedFilesResolveAgainstTheirOwnFolder) {
     write("a.cmml", "<resourcelist name=\"a\">\r\n <link src=\"sub\\SUB.cmml\">\r\n</resourcelist>\r\n");
-    write("sub/sub.cmml", "<resourcelist name=\"s\"><param name=\"p\" src=\"x.plimo\"/>"
+    write("sub/sub.cmml", "<resourcelist name=\"s\"><param name=\"p\" src=\"x.plimo\"/><class name=\"Ship\" src=\"ship.plimo\">"
                           "<link src=\"../leaf.cmml\"></resourcelist>");
     write("leaf.cmml", "<resourcelist name=\"leaf\"></resourcelist>");
     system.baseFolder = "/elsewhere";
@@ -223,6 +223,10 @@ TEST_F(ResourceTest, LinkedFilesResolveAgainstTheirOwnFolder) {
     EXPECT_EQ(sub->src, dir + "/sub/SUB.cmml");
     EXPECT_EQ(system.Resolve("s.p")->src, dir + "/sub/x.plimo");
     EXPECT_EQ(system.Resolve("s.leaf")->src, dir + "/leaf.cmml");
+    TResource* ship = system.Resolve("ship"); // found by its short name
+    ASSERT_TRUE(dynamic_cast<TRTTI*>(ship));
+    EXPECT_EQ(ship->src, dir + "/sub/ship.plimo");
+    EXPECT_EQ(ship->FullPath(), "s.Ship");
 }
 
 TEST_F(ResourceTest, BrokenFilesAreReported) {
