@@ -154,6 +154,13 @@ std::unique_ptr<TSGML> parseTag(std::string_view t, std::size_t& p, std::size_t 
     return element;
 }
 
+// Both readers keep the open containers on their own stack, innermost last.
+void adoptChild(std::vector<TSGML*>& open, std::unique_ptr<TSGML> child, bool container) {
+    TSGML* raw = child.get();
+    open.back()->AddSubItem(std::move(child));
+    if (container) open.push_back(raw);
+}
+
 } // namespace
 
 TSGML::~TSGML() {
@@ -203,9 +210,7 @@ std::unique_ptr<TSGML> TSGML::Scan(std::string_view text, std::size_t& pos) {
             continue;
         }
         std::unique_ptr<TSGML> child = scanStartTag(text, p, n, container);
-        TSGML* raw = child.get();
-        open.back()->AddSubItem(std::move(child));
-        if (container) open.push_back(raw);
+        adoptChild(open, std::move(child), container);
     }
     pos = p;
     return root;
@@ -233,9 +238,7 @@ std::unique_ptr<TSGML> TSGML::Parse(std::string_view text, std::size_t& pos, TRe
             continue;
         }
         std::unique_ptr<TSGML> child = parseTag(text, pos, n, container);
-        TSGML* raw = child.get();
-        open.back()->AddSubItem(std::move(child));
-        if (container) open.push_back(raw);
+        adoptChild(open, std::move(child), container);
     }
     if (timed) reporter->ReportProgress("/sgml.create");
     return root;
