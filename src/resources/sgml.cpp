@@ -11,7 +11,9 @@ namespace {
 constexpr bool isNameChar(unsigned char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
 }
-constexpr bool isBlank(unsigned char c) { return c <= 32; }
+constexpr bool isBlank(unsigned char c) {
+    return c <= 32;
+}
 
 int hexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -41,7 +43,8 @@ std::size_t textEnd(std::string_view text, std::size_t pos) {
 std::size_t findChar(std::string_view text, std::size_t pos, std::size_t end, char c) {
     if (pos >= end) return std::string_view::npos;
     const void* hit = std::memchr(text.data() + pos, c, end - pos);
-    return hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - text.data()) : std::string_view::npos;
+    return hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - text.data())
+               : std::string_view::npos;
 }
 
 void replaceAll(std::string& text, std::string_view from, std::string_view to) {
@@ -346,11 +349,20 @@ std::string TSGML::EscapeValue(std::string_view text) {
     out.reserve(text.size());
     for (char c : text) {
         switch (c) {
-        case '%': out += "%25"; break;
-        case '"': out += "%22"; break;
-        case '<': out += "%3c"; break;
-        case '>': out += "%3e"; break;
-        default: out += c;
+        case '%':
+            out += "%25";
+            break;
+        case '"':
+            out += "%22";
+            break;
+        case '<':
+            out += "%3c";
+            break;
+        case '>':
+            out += "%3e";
+            break;
+        default:
+            out += c;
         }
     }
     return out;
