@@ -6,6 +6,7 @@
 #include "core/errors.h"
 #include "core/instance.h"
 #include "platform/report.h"
+#include "resources/paths.h"
 #include "resources/resource_system.h"
 
 namespace plimo {
@@ -15,10 +16,23 @@ TRTTI::TRTTI(std::string_view className, TResourceSystem* system) : TResource(sy
     TVm* vm = TVm::Current();
     m_classValue = vm ? vm->AllocCells(1) : &m_ownClassValue;
     *m_classValue = TValue::Make(vtHost, hostId());
-    if (vm && vm->aliasRegistration && !vm->aliases().Get(name)) {
-        vm->aliases().Add(name, this);
-        aliased = true;
-    }
+    if (!name.empty()) RegisterAlias();
+}
+
+void TRTTI::RegisterAlias() {
+    TVm* vm = this->vm();
+    if (aliased || !vm || !vm->aliasRegistration || vm->aliases().Get(name)) return;
+    vm->aliases().Add(name, this);
+    aliased = true;
+}
+
+void RegisterClassTag(TResourceSystem& system) {
+    system.RegisterTag("class", [](TResourceSystem& sys, const TSGML& element, const std::string& base) {
+        auto cls = std::make_unique<TRTTI>("", &sys);
+        sys.ReadCommonAttributes(*cls, element, base);
+        cls->RegisterAlias();
+        return std::unique_ptr<TResource>(std::move(cls));
+    });
 }
 
 TRTTI::~TRTTI() {
@@ -195,8 +209,12 @@ void TRTTI::CheckDestroyable() const {
 // ---- resource operations ----
 
 void TRTTI::InitStep(TInitContext& context) {
-    TVm* vm = TVm::Current();
-    if (!compiled && vm && vm->classCompiler) vm->classCompiler->CompileClass(*this);
+    TVm* vm = this->vm();
+    if (!compiled && vm && vm->classCompiler && m_system) {
+        Reset();
+        std::string source = m_system->ReadTextFile(src);
+        vm->classCompiler->Compile(*this, source, true);
+    }
     if (failed)
         ++context.failed;
     else if (compiled)
@@ -206,21 +224,17 @@ void TRTTI::InitStep(TInitContext& context) {
 }
 
 void TRTTI::SaveTo(TLines& lines, const std::string& indent) {
-    // The source path is written relative to the base folder when it lies inside it.
-    std::string rel = src;
-    if (m_system && !m_system->baseFolder.empty()) {
-        std::string base = m_system->baseFolder;
-        if (base.back() != '/') base += '/';
-        if (rel.compare(0, base.size(), base) == 0) rel.erase(0, base.size());
-    }
+    std::string rel = m_system ? RelativePath(src, m_system->baseFolder) : src;
     lines.push_back(indent + "<class name=\"" + name + "\" src=\"" + rel + "\"/>");
 }
 
 void TRTTI::ReleaseObjects() {
     TResource::ReleaseObjects();
     if (blockSize < 0 || !vm()) return;
-    for (TInstance* b : m_pool)
-        if (b->refCount >= 0) DestroyInstance(b);
+    // By index over the blocks present now: a destructor may create instances and grow the pool.
+    const std::size_t count = m_pool.size();
+    for (std::size_t i = 0; i < count && i < m_pool.size(); ++i)
+        if (m_pool[i]->refCount >= 0) DestroyInstance(m_pool[i]);
 }
 
 void TRTTI::MarkValues() {

@@ -2,6 +2,9 @@
 // table with its use counts, the alias table and the life cycle of a class.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <unistd.h>
+
 #include "classes/alias.h"
 #include "classes/function.h"
 #include "classes/rtti.h"
@@ -9,6 +12,7 @@
 #include "core/vm_fixture.h"
 #include "platform/report.h"
 #include "platform/text.h"
+#include "resources/resource_system.h"
 
 namespace plimo {
 namespace {
@@ -54,6 +58,7 @@ TEST_F(RttiTest, NewInstanceStartsUnsetAndUncounted) {
     EXPECT_EQ(SjisToUtf8(ValueToText(b->members()[1])), "変数speed");
     EXPECT_EQ(cls->instancesMade, 1);
     EXPECT_EQ(vm.InstanceAt(InstanceHandle(b)), b);
+    EXPECT_EQ(vm.LiveInstanceAt(InstanceHandle(b)), b);
 }
 
 TEST_F(RttiTest, ReleasedBlockIsReusedAfterItsDestructorRuns) {
@@ -99,6 +104,16 @@ TEST_F(RttiTest, DestructorCreatingAnInstanceDoesNotTakeTheBlockBeingDestroyed) 
     ASSERT_EQ(madeInside.size(), 1u);
     EXPECT_NE(madeInside[0], first);
     EXPECT_EQ(runner.runs.size(), 1u) << "the destructor ran once";
+
+    // A destructor that creates instances while the class destroys its pool: the walk over the pool
+    // survives the pool growing under it (run under the sanitizers to see the difference).
+    runner.onRun = [&](TInstance&) { cls->NewInstance(); };
+    TValue held = Obj(second);
+    std::size_t before = cls->Pool().size();
+    cls->ReleaseObjects();
+    EXPECT_GT(runner.runs.size(), before);
+    EXPECT_GT(cls->Pool().size(), before);
+    held = TValue::Null(); // its count went with the destruction
 }
 
 TEST_F(RttiTest, ReleaseErrorDuringDestructionIsReportedAndTheBlockFreed) {
@@ -241,6 +256,8 @@ TEST_F(RttiTest, ReleaseObjectsDestroysEveryInstanceThatIsNotFree) {
     cls->ReleaseObjects();
     EXPECT_EQ(runner.runs.size(), 2u);
     for (TInstance* b : cls->Pool()) EXPECT_EQ(b->refCount, -1);
+    EXPECT_EQ(vm.LiveInstanceAt(held.bits), nullptr) << "a destroyed block is no live instance";
+    EXPECT_EQ(vm.InstanceAt(held.bits), ObjectOf(held));
     cls->ReleaseObjects();
     EXPECT_EQ(runner.runs.size(), 2u) << "free blocks are not destroyed twice";
     ReleaseValue(held); // a release of a destroyed instance is quiet
@@ -263,6 +280,68 @@ TEST_F(RttiTest, SaveToWritesTheClassElement) {
     cls->SaveTo(lines, " ");
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0], " <class name=\"Ball\" src=\"/games/ball/Ball.plimo\"/>");
+}
+
+TEST_F(RttiTest, ClassElementsBuildClasses) {
+    TCapturingReporter reporter;
+    TResourceSystem system(reporter);
+    system.baseFolder = "/games/ball";
+    RegisterClassTag(system);
+    auto res = system.ParseResourceText("<class name=\"Ball\" src=\"Ball.plimo\">");
+    auto* cls = dynamic_cast<TRTTI*>(res.get());
+    ASSERT_NE(cls, nullptr);
+    EXPECT_EQ(cls->name, "Ball");
+    EXPECT_EQ(cls->src, "/games/ball/Ball.plimo");
+    EXPECT_TRUE(cls->aliased);
+    EXPECT_EQ(vm.aliases().Get("ball"), cls);
+    EXPECT_FALSE(cls->compiled);
+    EXPECT_EQ(cls->blockSize, -1);
+    TLines lines;
+    cls->SaveTo(lines, "  ");
+    EXPECT_EQ(lines, TLines{"  <class name=\"Ball\" src=\"Ball.plimo\"/>"}) << "src relative to the base folder";
+}
+
+// Stands in for the compiler: "ok" sources compile, anything else fails.
+class FakeCompiler : public TClassCompiler {
+public:
+    bool Compile(TRTTI& cls, std::string_view source, bool) override {
+        sources.emplace_back(source);
+        cls.compiled = source.substr(0, 2) == "ok";
+        cls.failed = !cls.compiled;
+        return cls.failed;
+    }
+    std::vector<std::string> sources;
+};
+
+TEST_F(RttiTest, InitStepCompilesOnceAndCounts) {
+    char folder[] = "/tmp/rtti_testXXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string good = std::string(folder) + "/Good.plimo", bad = std::string(folder) + "/Bad.plimo";
+    for (auto [path, text] : {std::pair{good, "ok"}, std::pair{bad, "broken"}}) {
+        FILE* f = std::fopen(path.c_str(), "w");
+        std::fputs(text, f);
+        std::fclose(f);
+    }
+    TCapturingReporter reporter;
+    TResourceSystem system(reporter);
+    FakeCompiler compiler;
+    vm.classCompiler = &compiler;
+    TRTTI goodClass("Good", &system), badClass("Bad", &system), pendingClass("Pending", &system);
+    goodClass.src = good;
+    badClass.src = bad;
+    TInitContext context;
+    goodClass.InitStep(context);
+    badClass.InitStep(context);
+    goodClass.InitStep(context); // compiled: not compiled again
+    EXPECT_EQ(context.done, 2);
+    EXPECT_EQ(context.failed, 1);
+    EXPECT_EQ(compiler.sources.size(), 2u);
+    vm.classCompiler = nullptr;
+    pendingClass.InitStep(context);
+    EXPECT_EQ(context.pending, 1);
+    std::remove(good.c_str());
+    std::remove(bad.c_str());
+    rmdir(folder);
 }
 
 TEST_F(RttiTest, AliasTableKeepsTheFirstClassOfAName) {
