@@ -868,14 +868,15 @@ bool TProcess::leaveCall() {
     *receiver = result;
     m_sp = receiver;
     m_pc = const_cast<std::int32_t*>(r.returnPc);
-    m_position[0] = r.savedPosition[0];
-    m_position[1] = r.savedPosition[1];
     bool bottom = r.caller < 0;
     if (bottom) {
         m_frame = nullptr;
         m_result = receiver;
         Stop();
     } else {
+        // The caller's last source position, as it was when it made the call.
+        m_position[0] = r.savedPosition[0];
+        m_position[1] = r.savedPosition[1];
         m_frame = m_stack + r.caller;
         m_receiver = m_stack + record(m_frame).receiver;
     }

@@ -27,6 +27,8 @@ struct ExprCase {
 };
 
 TEST_F(InterpreterTest, ExpressionOpcodes) {
+    TValue* global = vm.AllocCells(1);
+    *global = TValue::Int(6);
     auto pushes = [](std::initializer_list<std::function<void(W&)>> list) {
         return [parts = std::vector<std::function<void(W&)>>(list)](W& w) {
             for (auto& p : parts) p(w);
@@ -56,7 +58,11 @@ TEST_F(InterpreterTest, ExpressionOpcodes) {
         {"neg", pushes({I(5), [](W& w) { w.WriteNeg(); }}), vtInt, "-5"},
         {"and or are no-ops", pushes({I(4), Op("&"), Op("|")}), vtInt, "4"},
         {"is array", pushes({N, [](W& w) { w.WriteIs(nullptr, "x"); }}), vtInt, "0"},
-        {"push deref of a ref", pushes({[](W& w) { w.WritePush(TValue::Null(), ""); }}), vtNull, "null"},
+        {"push deref of a global's cell", pushes({[global](W& w) {
+             w.WritePush(MakeRef(global), "$g"); // fused with the Deref into Op_Push_Deref
+             w.WriteDeref();
+         }}),
+         vtInt, "6"},
     };
     for (const ExprCase& c : cases) {
         auto p = RunMain([&](W& w) {
@@ -557,6 +563,19 @@ TEST_F(InterpreterTest, InvalidOpcodeSpendsTheSliceWithoutMoving) {
     EXPECT_FALSE(p->Halted());
     EXPECT_EQ(p->Pc(), reinterpret_cast<const std::int32_t*>(mainClass->mainCode->Code()));
     EXPECT_TRUE(interp.preempted);
+}
+
+TEST_F(InterpreterTest, PointWritesThePositionRegisters) {
+    mainClass = MakeClass("Main", {}, objectClass.get());
+    std::int32_t words[] = {Op_Point, ClassWord(mainClass.get()), 99, 0, Op_Push, vtInt, 3, Op_Ret, Op_Halt};
+    mainClass->mainCode = std::make_unique<TCompiledInfo>(reinterpret_cast<const std::uint8_t*>(words),
+                                                          static_cast<std::int32_t>(sizeof words), TSymInfoList{},
+                                                          mainClass.get());
+    auto p = TProcess::Create(mainClass->NewInstance(), "");
+    p->Run(0);
+    EXPECT_EQ(p->Position()[0], ClassWord(mainClass.get()));
+    EXPECT_EQ(p->Position()[1], 99);
+    EXPECT_EQ(ResultText(*p), "3");
 }
 
 // A debugger double: counts breaks and allows one more instruction each time, `steps` times.
