@@ -205,10 +205,13 @@ void TGenerator::Program(const TResultList& n) {
     Gen(n.List(0));
     if (ctx.found) {
         auto* parent = dynamic_cast<TRTTI*>(ctx.found);
+        // A class among its own ancestors would make every walk up the superclass chain endless.
+        for (const TRTTI* k = parent; k; k = k->superclass)
+            if (k == &cls) ctx.Fail(texts::kCyclicExtends.sjis());
         cls.superclass = parent;
         // An uncompiled parent leaves this class uncompiled too; it is compiled again once the
-        // parent is (a class that names itself as its parent never is).
-        if (!parent->compiled || parent == &cls) return;
+        // parent is.
+        if (!parent->compiled) return;
         cls.InheritMethods();
     }
     GenItems(n.List(1));

@@ -154,3 +154,41 @@ TEST_F(CompileErrorTest, ClassFileCacheSeams) {
 
 } // namespace
 } // namespace plimo::testing
+
+namespace plimo::testing {
+namespace {
+
+TEST_F(CompileErrorTest, ClassAmongItsOwnAncestorsIsRefused) {
+    TRTTI& self = CompileAs("S", "extends S;");
+    EXPECT_TRUE(failed);
+    EXPECT_EQ(ErrorText(), "S:循環参照があります");
+    EXPECT_EQ(self.superclass, nullptr);
+
+    TRTTI& b = AddClass("B");
+    TRTTI& a = CompileAs("A", "extends B;"); // B not compiled yet: A waits for it
+    EXPECT_FALSE(failed);
+    Recompile(b, "extends A;");
+    EXPECT_TRUE(failed);
+    EXPECT_EQ(ErrorText(), "B:循環参照があります");
+    EXPECT_EQ(b.superclass, nullptr);
+    EXPECT_FALSE(a.IsSubclassOf(&self)); // the chain ends
+}
+
+TEST_F(CompileErrorTest, DeepNestingCompilesOrIsASyntaxErrorNeverACrash) {
+    for (int depth : {50, 300, 2000, 20000}) {
+        std::string source = "x = " + std::string(depth, '(') + "1" + std::string(depth, ')') + ";";
+        TRTTI& cls = AddClass("D" + std::to_string(depth));
+        bool failedNow = compiler.Compile(cls, source, false);
+        EXPECT_EQ(failedNow, !cls.compiled) << depth;
+        if (depth <= 50) EXPECT_TRUE(cls.compiled);
+    }
+    std::string nested;
+    for (int i = 0; i < 5000; ++i) nested += "if (a) ";
+    nested += "b;";
+    TRTTI& cls = AddClass("Ifs");
+    bool failedNow = compiler.Compile(cls, nested, false);
+    EXPECT_EQ(failedNow, !cls.compiled);
+}
+
+} // namespace
+} // namespace plimo::testing
