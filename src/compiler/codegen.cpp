@@ -105,8 +105,12 @@ public:
     int Generate(G_Const& n) override { return Const(n), 0; }
     int Generate(G_NewObj& n) override { return NewObj(n), 0; }
     int Generate(G_ArgList& n) override { return ArgList(n); }
-    int Generate(G_While& n) override { return While(n), 0; }
-    int Generate(G_For& n) override { return For(n), 0; }
+    int Generate(G_While& n) override { return ConditionLoop(n.List(2), n.List(4), nullptr), 0; }
+    int Generate(G_For& n) override {
+        Gen(n.List(2));
+        W().WritePop();
+        return ConditionLoop(n.List(4), n.List(8), n.List(6)), 0;
+    }
     int Generate(G_Forin& n) override { return Forin(n), 0; }
     int Generate(G_If& n) override { return If(n), 0; }
     int Generate(G_Break&) override { return Break(), 0; }
@@ -142,8 +146,7 @@ private:
     void Const(const TResultList& n);
     void NewObj(const TResultList& n);
     std::int32_t ArgList(const TResultList& n);
-    void While(const TResultList& n);
-    void For(const TResultList& n);
+    void ConditionLoop(const TResultList* condition, const TResultList* body, const TResultList* step);
     void Forin(const TResultList& n);
     void If(const TResultList& n);
     void Break();
@@ -293,31 +296,18 @@ void TGenerator::ExprS(const TResultList& n) {
     W().WritePop();
 }
 
-void TGenerator::While(const TResultList& n) {
+// L: [condition]; JumpZero E; [body]; [step]; Pop; Jump L; E: (no step part for while).
+void TGenerator::ConditionLoop(const TResultList* condition, const TResultList* body, const TResultList* step) {
     TLoopScope loop(ctx);
     std::int32_t head = Pos();
-    Gen(n.List(2));
+    Gen(condition);
     std::int32_t exitJump = Pos();
     W().WriteJumpZero(0);
-    Gen(n.List(4));
-    W().WriteJump(head - Pos());
-    std::int32_t end = Pos();
-    Patch(Op_JumpZero, exitJump, end);
-    PatchBreaks(loop, end);
-    W().SeekEnd();
-}
-
-void TGenerator::For(const TResultList& n) {
-    TLoopScope loop(ctx);
-    Gen(n.List(2));
-    W().WritePop();
-    std::int32_t head = Pos();
-    Gen(n.List(4));
-    std::int32_t exitJump = Pos();
-    W().WriteJumpZero(0);
-    Gen(n.List(8));
-    Gen(n.List(6));
-    W().WritePop();
+    Gen(body);
+    if (step) {
+        Gen(step);
+        W().WritePop();
+    }
     W().WriteJump(head - Pos());
     std::int32_t end = Pos();
     Patch(Op_JumpZero, exitJump, end);
