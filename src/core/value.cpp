@@ -12,6 +12,7 @@
 #include "core/strings.h"
 #include "core/vm.h"
 #include "resources/resource_system.h"
+#include "services/regexp.h"
 
 namespace plimo {
 
@@ -367,18 +368,11 @@ bool IsInstanceOf(const TValue& v, const TRTTI* cls) {
 // ---- globals ----
 
 bool IsGlobalName(std::string_view text) {
-    if (text.empty() || text[0] != '$') return false;
-    for (std::size_t i = 1; i < text.size(); ++i) {
-        auto c = static_cast<unsigned char>(text[i]);
-        if (c >= 0x80) {
-            // A byte of the upper half takes the next byte along, whatever it is but a line break.
-            if (i + 1 >= text.size() || text[i + 1] == '\n') return false;
-            ++i;
-        } else if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_')) {
-            return false;
-        }
-    }
-    return true;
+    // The pattern's "$" would also accept a final line break, which no name may end in.
+    if (!text.empty() && text.back() == '\n') return false;
+    static constexpr std::string_view kPattern = "/^\\$([\\_A-Za-z0-9]|([\\x80-\\x9f\\xa0-\\xff].))*$/";
+    if (TVm* vm = TVm::Current()) return vm->regexp().Match(kPattern, text);
+    return TBRegExp().Match(kPattern, text);
 }
 
 void DeclareGlobal(std::string_view name, bool present) {

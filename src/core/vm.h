@@ -20,6 +20,7 @@ class TVm;
 class TCollectorHooks;
 class TClassCompiler;
 class TResourceSystem;
+class TBRegExp;
 class TInterpreter;
 
 // What a host object is, so that typed access from a vtHost value is one compare.
@@ -80,6 +81,8 @@ public:
     TSymbolTable& symbols() { return m_symbols; }
     TAlias& aliases() { return *m_aliases; }
     TStatistics& stats() { return m_stats; }
+    // The regular-expression engine of the value layer (its compiled patterns are cached in it).
+    TBRegExp& regexp();
 
     // Value cells in the heap, zero-filled (vtNull). Stacks, globals' variables, element and result
     // cells live here so that a vtRef can point at them.
@@ -94,6 +97,11 @@ public:
     void FreeInstanceBlock(TInstance* block, std::uint32_t bytes);
     // The block a raw handle from a script names, or none when it names no instance block.
     TInstance* InstanceAt(std::uint32_t handle) const;
+    // The same, but only for an instance that exists (count 0 or more), not a free block.
+    TInstance* LiveInstanceAt(std::uint32_t handle) const {
+        TInstance* block = InstanceAt(handle);
+        return block && block->refCount >= 0 ? block : nullptr;
+    }
 
     // The host table; ids carry a generation in their top byte so a reused slot is not mistaken for
     // the object that had it before.
@@ -144,6 +152,7 @@ private:
     THeap m_heap;
     TSymbolTable m_symbols;
     std::unique_ptr<TAlias> m_aliases;
+    std::unique_ptr<TBRegExp> m_regexp;
     TStatistics m_stats;
     std::vector<HostSlot> m_hosts{1}; // slot 0 is never used
     std::uint32_t m_freeHost = 0;

@@ -421,6 +421,8 @@ TEST(GlobalNames, Pattern) {
         {"$A9_z", true},    {"x$a", false},
     };
     for (const auto& [text, ok] : cases) EXPECT_EQ(IsGlobalName(text), ok) << text;
+    TVm vm(std::size_t(1) << 24); // the same through the VM's cached engine
+    for (const auto& [text, ok] : cases) EXPECT_EQ(IsGlobalName(text), ok) << text;
 }
 
 TEST_F(ValueTest, DeclareGlobalKeepsUsrGlobalInStep) {
