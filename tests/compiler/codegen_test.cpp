@@ -216,3 +216,34 @@ TEST_F(CodegenTest, EmptyAndFourByteStringsArePadded) {
 
 } // namespace
 } // namespace plimo::testing
+
+namespace plimo::testing {
+namespace {
+
+TEST_F(CodegenTest, ClassListingShowsEveryOwnBlockUnderItsHeading) {
+    CompileAs("P", "function a() {}");
+    TRTTI& cls = CompileAs("C", "extends P; function b(p) { var l; return l; } native n; m = 1;");
+    ASSERT_FALSE(failed) << ErrorText();
+    std::vector<std::string> lines = ClassListing(cls);
+    std::vector<std::string> expected = {
+        "class C extends P",
+        "members 0:m",
+        "main:",
+        "  00000000:PushThis_SMemberValPtr 0",
+        "  0000000C:Push 1",
+        "  00000018:Subst",
+        "  0000001C:Pop",
+        "  00000020:Push 0",
+        "slot 1: function b(p) var l:",
+        "  00000000:LocalValPtr_Deref 0",
+        "  0000000C:Ret",
+        "  00000010:PushThis",
+        "  00000014:Ret",
+        "slot 2: native n",
+        "(1 inherited methods not listed)",
+    };
+    EXPECT_EQ(lines, expected);
+}
+
+} // namespace
+} // namespace plimo::testing
