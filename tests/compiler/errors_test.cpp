@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "compiler_fixture.h"
+#include "resources/values.h"
 
 namespace plimo::testing {
 namespace {
@@ -172,6 +173,35 @@ TEST_F(CompileErrorTest, ClassAmongItsOwnAncestorsIsRefused) {
     EXPECT_EQ(ErrorText(), "B:循環参照があります");
     EXPECT_EQ(b.superclass, nullptr);
     EXPECT_FALSE(a.IsSubclassOf(&self)); // the chain ends
+}
+
+// A global-value resource without a value cell keeps a chain standing at the resource.
+class CelllessGlobal : public TGlobalValue {
+public:
+    using TGlobalValue::TGlobalValue;
+    TValue* VariableSlot() override { return nullptr; }
+};
+
+TEST_F(CompileErrorTest, ChainsThatStandAtAResourceWithoutAValue) {
+    auto odd = std::make_unique<CelllessGlobal>("odd", &resources);
+    resources.root->AddChild(std::move(odd));
+    struct Case {
+        const char* source;
+        std::string message;
+    };
+    TRTTI& probe = AddClass("C");
+    const Case cases[] = {
+        {"odd;", "C:リソースは直接参照できません"},
+        {"odd.x;", "C:" + SjisToUtf8(probe.ClassTag()) + ":xは未定義です"},
+        {"odd.f(1);", "C:リソースはメソッド呼び出しできません"},
+        {"odd = 1;", "C:リソースは直接参照できません"},
+    };
+    for (const Case& c : cases) {
+        reporter.errors.clear();
+        probe.Reset();
+        EXPECT_TRUE(compiler.Compile(probe, c.source, true)) << c.source;
+        EXPECT_EQ(ErrorText(), c.message) << c.source;
+    }
 }
 
 TEST_F(CompileErrorTest, DeepNestingCompilesOrIsASyntaxErrorNeverACrash) {
