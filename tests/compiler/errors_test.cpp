@@ -210,7 +210,9 @@ TEST_F(CompileErrorTest, DeepNestingCompilesOrIsASyntaxErrorNeverACrash) {
         TRTTI& cls = AddClass("D" + std::to_string(depth));
         bool failedNow = compiler.Compile(cls, source, false);
         EXPECT_EQ(failedNow, !cls.compiled) << depth;
-        if (depth <= 50) EXPECT_TRUE(cls.compiled);
+        if (depth <= 50) {
+            EXPECT_TRUE(cls.compiled);
+        }
     }
     std::string nested;
     for (int i = 0; i < 5000; ++i) nested += "if (a) ";
