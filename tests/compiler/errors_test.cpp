@@ -224,3 +224,26 @@ TEST_F(CompileErrorTest, DeepNestingCompilesOrIsASyntaxErrorNeverACrash) {
 
 } // namespace
 } // namespace plimo::testing
+
+namespace plimo::testing {
+namespace {
+
+struct CountingSections : TSectionHook {
+    void Enter(int section) override { entered.push_back(section); }
+    void Leave(int section) override { left.push_back(section); }
+    std::vector<int> entered, left;
+};
+
+TEST_F(CompileErrorTest, LexingAndParsingIsTimedInItsSection) {
+    CountingSections sections;
+    compiler.sections = &sections;
+    TRTTI& cls = AddClass("C");
+    compiler.Compile(cls, "x = 1;", false);
+    cls.Reset();
+    compiler.Compile(cls, "x = ;", false);
+    EXPECT_EQ(sections.entered, (std::vector<int>{kLexParseSection, kLexParseSection}));
+    EXPECT_EQ(sections.left, sections.entered);
+}
+
+} // namespace
+} // namespace plimo::testing
