@@ -14,6 +14,7 @@
 #include "core/symbols.h"
 #include "core/value.h"
 #include "lang/syntax.h"
+#include "platform/files.h"
 #include "resources/values.h"
 #include "resources/resource.h"
 
@@ -23,27 +24,10 @@ void TContext::Fail(std::string_view text) const { throw ECmpError(cls ? std::st
 
 namespace {
 
-// ASCII letters compared without case; a double-byte character is compared as it is, since its
-// second byte may look like a letter.
-bool SameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-        if (IsSjisLeadByte(x)) {
-            if (x != y || i + 1 >= a.size() || a[i + 1] != b[i + 1]) return false;
-            ++i;
-            continue;
-        }
-        if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x + 32);
-        if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y + 32);
-        if (x != y) return false;
-    }
-    return true;
-}
-
+// Local and argument names compare ignoring ASCII case (not inside double-byte characters).
 std::int32_t IndexOfName(const std::vector<std::string>& names, std::string_view name) {
     for (std::size_t i = 0; i < names.size(); ++i)
-        if (SameName(names[i], name)) return static_cast<std::int32_t>(i);
+        if (SameText(names[i], name)) return static_cast<std::int32_t>(i);
     return -1;
 }
 
