@@ -242,7 +242,9 @@ void TGenerator::FuncDecl(const TResultList& n) {
         return;
     }
     auto* f = dynamic_cast<TNormalFunction*>(cls.FindMethodByName(name));
-    if (!f) ctx.Fail(texts::kMethodPrefix.sjis() + std::string(name) + texts::kNotBytecodeFunction.sjis());
+    // Pass 1 put this declaration's function in the first slot of its name; anything else there
+    // (a native, or a parent's function) must not receive this body.
+    if (!f || f->owner != &cls) ctx.Fail(texts::kMethodPrefix.sjis() + std::string(name) + texts::kNotBytecodeFunction.sjis());
     // A second declaration of the same name compiles into the same function; its names start afresh
     // so the slots are those of the body that is kept.
     f->argNames.clear();
