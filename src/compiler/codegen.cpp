@@ -189,6 +189,8 @@ void TGenerator::Program(const TResultList& n) {
     TRTTI& cls = *ctx.cls;
     ctx.function = nullptr;
     ctx.pass = 1;
+    // A recompiled class whose source no longer names a parent must not keep the old one.
+    cls.superclass = nullptr;
     Gen(n.List(0));
     if (ctx.found) {
         auto* parent = dynamic_cast<TRTTI*>(ctx.found);

@@ -169,6 +169,17 @@ TEST_F(CodegenTest, InheritedMembersComeFirstAndNewNamesAreAppended) {
     EXPECT_EQ(Main(child), "PushThis_SMemberValPtr 2; Push 1; Subst; Pop; PushThis_SMemberValPtr 1; Push 2; Subst; Pop; Push 0");
 }
 
+TEST_F(CodegenTest, RecompilingWithoutExtendsDropsTheOldParent) {
+    TRTTI& parent = CompileAs("P", "function f() {}");
+    TRTTI& cls = CompileAs("C", "extends P;");
+    EXPECT_EQ(cls.superclass, &parent);
+    Recompile(cls, "x = 1;");
+    EXPECT_EQ(cls.superclass, nullptr);
+    EXPECT_FALSE(cls.IsSubclassOf(&parent));
+    Recompile(cls, "super.f();");
+    EXPECT_TRUE(failed);
+}
+
 TEST_F(CodegenTest, UncompiledParentLeavesTheClassUncompiledWithoutError) {
     TRTTI& parent = AddClass("P");
     TRTTI& child = CompileAs("C", "extends P; function f() {} x = 1;");
