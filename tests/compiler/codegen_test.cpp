@@ -7,12 +7,6 @@
 namespace plimo::testing {
 namespace {
 
-struct ShapeCase {
-    const char* statement;
-    const char* before; // "{T}" stands for the class tag of T
-    const char* after;  // nullptr: the same as before
-};
-
 // Each statement is the body of function f(a, b, c) { var x, y; ... } of class T; the listing is the
 // body without its closing PushThis; Ret.
 const ShapeCase kShapes[] = {
@@ -73,23 +67,8 @@ std::string WithTag(std::string text, const TRTTI& cls) {
     return text;
 }
 
-std::string StripEnd(std::string body) {
-    const std::string end = "PushThis; Ret";
-    if (body.size() >= end.size() && body.compare(body.size() - end.size(), end.size(), end) == 0)
-        body.erase(body.size() - end.size());
-    while (!body.empty() && (body.back() == ' ' || body.back() == ';')) body.pop_back();
-    return body;
-}
-
 TEST_P(ShapeTest, BeforeAndAfterFusion) {
-    const ShapeCase& c = GetParam();
-    std::string source = std::string("function f(a, b, c) { var x, y; ") + c.statement + " }";
-    TRTTI& before = CompileAs("T", source, false);
-    ASSERT_FALSE(failed) << ErrorText();
-    EXPECT_EQ(StripEnd(Body(before, "f")), WithTag(c.before, before)) << c.statement;
-    Recompile(before, source, true);
-    ASSERT_FALSE(failed) << ErrorText();
-    EXPECT_EQ(StripEnd(Body(before, "f")), WithTag(c.after ? c.after : c.before, before)) << c.statement;
+    ExpectShapes(std::string("function f(a, b, c) { var x, y; ") + GetParam().statement + " }", GetParam(), WithTag);
 }
 
 INSTANTIATE_TEST_SUITE_P(Constructs, ShapeTest, ::testing::ValuesIn(kShapes));
