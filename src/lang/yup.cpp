@@ -100,6 +100,27 @@ private:
     std::size_t m_end = 0;
 };
 
+// The markers both descriptions share: a choice, the three repetitions, and a bare name (a reference).
+template <class Node> void ReadSharedMarker(Node& n, std::string_view text) {
+    if (text.starts_with('|')) {
+        n.kind = Node::Choice;
+        n.name = text.substr(1);
+    } else if (text.starts_with("[]")) {
+        n.min = 0;
+        n.name = text.substr(2);
+    } else if (text.starts_with('[')) { // "[" and any second character: one or more
+        n.max = kYupUnbounded;
+        n.name = text.substr(std::min<std::size_t>(2, text.size()));
+    } else if (text.starts_with('{')) {
+        n.min = 0;
+        n.max = kYupUnbounded;
+        n.name = text.substr(std::min<std::size_t>(2, text.size()));
+    } else {
+        n.kind = Node::Reference;
+        n.name = text;
+    }
+}
+
 // Links references among the top-level rules; a reference to itself or to nothing becomes a plain group.
 template <class Node> void LinkReferences(Node& node, std::vector<Node>& tops) {
     if (node.kind == Node::Reference) {
@@ -216,10 +237,10 @@ void* TNodeArena::Allocate(std::size_t size, std::size_t align) {
     }
     if (size + align > kChunk / 4) {
         // Big requests (long flat lists) get a chunk of their own; the current chunk stays in use.
-        m_chunks.push_back(std::make_unique<std::byte[]>(size + align));
+        m_chunks.emplace_back(new std::byte[size + align]); // uninitialised: every byte is written before use
         return reinterpret_cast<void*>(AlignUp(reinterpret_cast<std::uintptr_t>(m_chunks.back().get()), align));
     }
-    m_chunks.push_back(std::make_unique<std::byte[]>(kChunk));
+    m_chunks.emplace_back(new std::byte[kChunk]);
     m_cur = m_chunks.back().get();
     m_end = m_cur + kChunk;
     aligned = AlignUp(reinterpret_cast<std::uintptr_t>(m_cur), align);
@@ -313,24 +334,10 @@ void TYup::BuildLexer() {
                 n.low = bound[0];
                 n.high = bound[1];
                 if (n.low <= n.high) n.first.AddRange(n.low, n.high);
-            } else if (!text.empty() && text[0] == '|') {
-                n.kind = TLexNode::Choice;
-                n.name = text.substr(1);
-            } else if (text.starts_with("[]")) {
-                n.min = 0;
-                n.name = text.substr(2);
-                n.first.AddEvery();
-            } else if (!text.empty() && text[0] == '[') {
-                n.max = kYupUnbounded;
-                n.name = text.substr(std::min<std::size_t>(2, text.size()));
-            } else if (!text.empty() && text[0] == '{') {
-                n.min = 0;
-                n.max = kYupUnbounded;
-                n.name = text.substr(std::min<std::size_t>(2, text.size()));
-                n.first.AddEvery();
             } else {
-                n.kind = TLexNode::Reference;
-                n.name = text;
+                ReadSharedMarker(n, text);
+                // An optional part or a repetition that may be empty can stand before any byte.
+                if (n.kind == TLexNode::Sequence && n.min == 0) n.first.AddEvery();
             }
         });
     self = &reader;
@@ -377,22 +384,8 @@ void TYup::BuildGrammar() {
                         break;
                     }
             if (!n.token) FaultBox(n.name + kNotLinked);
-        } else if (!text.empty() && text[0] == '|') {
-            n.kind = TGramNode::Choice;
-            n.name = text.substr(1);
-        } else if (text.starts_with("[]")) {
-            n.min = 0;
-            n.name = text.substr(2);
-        } else if (!text.empty() && text[0] == '[') {
-            n.max = kYupUnbounded;
-            n.name = text.substr(std::min<std::size_t>(2, text.size()));
-        } else if (!text.empty() && text[0] == '{') {
-            n.min = 0;
-            n.max = kYupUnbounded;
-            n.name = text.substr(std::min<std::size_t>(2, text.size()));
         } else {
-            n.kind = TGramNode::Reference;
-            n.name = text;
+            ReadSharedMarker(n, text);
         }
         TResListGetter p{n.name, nullptr};
         m_onCreateList(p);

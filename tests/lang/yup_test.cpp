@@ -1,6 +1,8 @@
 // The grammar engine on small descriptions of its own: building, lexing, parsing, messages.
 #include "lang/yup.h"
 
+#include "lang/syntax.h"
+
 #include <gtest/gtest.h>
 
 #include "platform/report.h"
@@ -54,16 +56,6 @@ protected:
         return s;
     }
 };
-
-// Dump with rule names (groups as []), tokens as text.
-std::string Dump(const TResultList& l) {
-    std::string s = l.RuleName().empty() ? "[" : std::string(l.RuleName()) + "(";
-    for (int i = 0; i < l.Count(); ++i) {
-        if (i) s += ' ';
-        s += l.Token(i) ? std::string(l.Text(i)) : Dump(*l.List(i));
-    }
-    return s + (l.RuleName().empty() ? "]" : ")");
-}
 
 TEST(First, AddTestAndMerge) {
     TFirst a, b;
@@ -124,7 +116,7 @@ TEST_F(YupTest, ParseChoicesRetryAndRepetitionsGiveBackAFailedIteration) {
     auto tree = yup->Parse(*tokens);
     ASSERT_TRUE(tree);
     // c: Pair matched c and failed at ";", Single is tried from c again.
-    EXPECT_EQ(Dump(*tree->Root()), "Start([Pair(a + b) Single(c Opt(;)) Single(d Opt())])");
+    EXPECT_EQ(DumpTree(*tree->Root()), "Start([Pair(a + b) Single(c Opt(;)) Single(d Opt())])");
     EXPECT_EQ(tree->Root()->List(0)->List(1)->Position(), 6);
     EXPECT_EQ(tree->Root()->List(0)->List(2)->List(1)->Position(), -1);
 }
@@ -144,7 +136,7 @@ TEST_F(YupTest, EmptyInputMatchesAZeroRepetition) {
     auto tokens = yup->Lex("   ");
     auto tree = yup->Parse(*tokens);
     ASSERT_TRUE(tree);
-    EXPECT_EQ(Dump(*tree->Root()), "Start([])");
+    EXPECT_EQ(DumpTree(*tree->Root()), "Start([])");
     EXPECT_EQ(tokens->lastMatched, 0);
 }
 
