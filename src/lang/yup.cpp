@@ -498,12 +498,13 @@ std::unique_ptr<TLexList> TYup::Lex(std::string_view text) {
 //   nested call arguments made that doubling exponential.
 class TParser {
 public:
-    TParser(const TYup& yup, TLexList& tokens) : m_tokens(tokens), m_tree(std::make_unique<TParseTree>()) {
+    explicit TParser(TLexList& tokens) : m_tokens(tokens), m_tree(std::make_unique<TParseTree>()) {
         int n = tokens.Count();
         m_kinds.resize(n + 1);
         for (int i = 0; i < n; ++i)
             m_kinds[i] = static_cast<std::uint8_t>(std::min<unsigned>(tokens[i].Rule()->topIndex, kLastTokenBit));
         m_kinds[n] = kEndToken;
+        m_keptAt.assign(n + 1, 0);
         m_scratch.reserve(256);
     }
 
@@ -556,7 +557,7 @@ private:
         return ok;
     }
 
-    bool ParseTerminal(const TGramNode* n) {
+    [[gnu::noinline]] bool ParseTerminal(const TGramNode* n) {
         int c = m_tokens.cursor;
         if (c >= m_tokens.Count() || m_tokens[c].Rule() != n->token) return false;
         const TLexElem& t = m_tokens[c];
@@ -571,22 +572,12 @@ private:
         return (std::uint64_t(n->id) << 32) | static_cast<std::uint32_t>(cursor);
     }
 
+    // The recursive path (ParseNode, ParseSequence) keeps its frames small: everything else is in helpers
+    // that are not inlined, so that deep texts reach the depth limit long before the stack's end, with
+    // sanitizers too.
     bool ParseSequence(const TGramNode* n) {
         const int start = m_tokens.cursor;
-        if (!m_kept.empty()) {
-            auto it = m_kept.find(Key(n, start));
-            if (it != m_kept.end()) {
-                TResultList* list = it->second;
-                m_kept.erase(it);
-                m_scratch.emplace_back(list);
-                m_tokens.cursor = static_cast<int>(list->m_endToken);
-                if (list->m_lastAfter >= 0) {
-                    m_tokens.lastMatched = list->m_lastAfter;
-                    ++m_serial;
-                }
-                return true;
-            }
-        }
+        if (m_keptAt[start] && TakeKept(n, start)) return true;
         const std::size_t base = m_scratch.size();
         const std::uint64_t serial0 = m_serial;
         std::int32_t done = 0;
@@ -615,12 +606,33 @@ private:
             m_tokens.cursor = start;
             return false;
         }
+        MakeList(n, base, start, serial0);
+        return true;
+    }
+
+    [[gnu::noinline]] bool TakeKept(const TGramNode* n, int start) {
+        auto it = m_kept.find(Key(n, start));
+        if (it == m_kept.end()) return false;
+        TResultList* list = it->second;
+        m_kept.erase(it);
+        --m_keptAt[start];
+        m_scratch.emplace_back(list);
+        m_tokens.cursor = static_cast<int>(list->m_endToken);
+        if (list->m_lastAfter >= 0) {
+            m_tokens.lastMatched = list->m_lastAfter;
+            ++m_serial;
+        }
+        return true;
+    }
+
+    // Replaces the items from base on by one list of the node's class holding them.
+    [[gnu::noinline]] void MakeList(const TGramNode* n, std::size_t base, int start, std::uint64_t serial0) {
         TResultList* list = n->prototype->NewInstance(m_tree->m_arena);
         list->m_rule = n;
         std::size_t count = m_scratch.size() - base;
         if (count) {
-            auto* items = static_cast<TResultItem*>(m_tree->m_arena.Allocate(count * sizeof(TResultItem),
-                                                                             alignof(TResultItem)));
+            auto* items = static_cast<TResultItem*>(
+                m_tree->m_arena.Allocate(count * sizeof(TResultItem), alignof(TResultItem)));
             std::copy(m_scratch.begin() + base, m_scratch.end(), items);
             list->m_items = items;
             list->m_count = static_cast<std::uint32_t>(count);
@@ -630,14 +642,14 @@ private:
         list->m_endToken = static_cast<std::uint32_t>(m_tokens.cursor);
         list->m_lastAfter = m_serial != serial0 ? m_tokens.lastMatched : -1;
         m_scratch.emplace_back(list);
-        return true;
     }
 
     // Throws away the items from base on; their lists are kept for a later attempt at the same place.
-    void Discard(std::size_t base) {
+    [[gnu::noinline]] void Discard(std::size_t base) {
         if (!m_aborted)
             for (std::size_t i = base; i < m_scratch.size(); ++i)
-                if (TResultList* l = m_scratch[i].List()) m_kept.emplace(Key(l->m_rule, l->m_startToken), l);
+                if (TResultList* l = m_scratch[i].List())
+                    if (m_kept.emplace(Key(l->m_rule, l->m_startToken), l).second) ++m_keptAt[l->m_startToken];
         m_scratch.resize(base);
     }
 
@@ -646,6 +658,7 @@ private:
     std::vector<std::uint8_t> m_kinds;
     std::vector<TResultItem> m_scratch;
     std::unordered_map<std::uint64_t, TResultList*> m_kept;
+    std::vector<std::uint32_t> m_keptAt; // number of kept lists by first token: most lookups end here
     std::uint64_t m_serial = 0;
     int m_depth = 0;
     bool m_aborted = false;
@@ -654,7 +667,7 @@ private:
 std::unique_ptr<TParseTree> TYup::Parse(TLexList& tokens) {
     tokens.cursor = 0;
     if (!m_built || !m_gramRoot || m_gramRoot->children.empty()) return nullptr;
-    TParser parser(*this, tokens);
+    TParser parser(tokens);
     return parser.Run(&m_gramRoot->children[0]);
 }
 
