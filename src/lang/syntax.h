@@ -122,6 +122,9 @@ public:
 PLIMO_SYNTAX_NODES(PLIMO_NODE_CLASS)
 #undef PLIMO_NODE_CLASS
 
+// What G_Err's code generation shows: the compiler never generates an unnamed group itself.
+inline constexpr const char* kErrNodeMessage = "Error!? Usrsub";
+
 // A new object of the class a rule name stands for: the G_ class of that name, TResList for "Comment",
 // G_Err for every other name (unnamed groups included).
 std::unique_ptr<TResList> CreateSyntaxList(std::string_view name);

@@ -107,6 +107,16 @@ TEST_F(PlimoLexer, TokensCarryTheirRuleAndPosition) {
     EXPECT_EQ(list->Source(), "  foo = \"s\";");
 }
 
+TEST_F(PlimoLexer, RepetitionsHaveNoLimit) {
+    // The descriptions write "no limit" as 123456: a longer comment or string is still one token.
+    std::string text = "// " + std::string(200000, 'a') + "\n\"" + std::string(200000, 'b') + "\"";
+    auto list = yup->Lex(text);
+    ASSERT_EQ(list->Count(), 2);
+    EXPECT_EQ((*list)[0].RuleName(), "COMM");
+    EXPECT_EQ((*list)[1].RuleName(), "STRING");
+    EXPECT_EQ((*list)[1].Text().size(), 200002u);
+}
+
 TEST_F(PlimoLexer, RemovingCommentsKeepsTheOrder) {
     auto list = yup->Lex("a /* x */ b // y\nc");
     list->RemoveRule("COMM");
