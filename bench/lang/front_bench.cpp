@@ -17,12 +17,17 @@ std::string GenerateClass(int functions) {
                     "native _n_hit;\r\n";
     for (int i = 0; i < functions; ++i) {
         std::string n = std::to_string(i);
-        s += "// step " + n + ": moves the character and counts what it touched\r\n"
-             "function step" + n + "(a, b, list) {\r\n"
+        s += "// step " + n +
+             ": moves the character and counts what it touched\r\n"
+             "function step" +
+             n +
+             "(a, b, list) {\r\n"
              "    var x, y, e;\r\n"
              "    var total;\r\n"
              "    x = a + b * 2 - (a % 3);\r\n"
-             "    y = \"name \\\"" + n + "\\\" \" + x;\r\n"
+             "    y = \"name \\\"" +
+             n +
+             "\\\" \" + x;\r\n"
              "    total = 0;\r\n"
              "    for (i = 0; i < 10; i++) {\r\n"
              "        list.add(i * 3 - 1, this.sprite.p);\r\n"
@@ -37,7 +42,9 @@ std::string GenerateClass(int functions) {
              "        if (x == 5 || y != null) break;\r\n"
              "    }\r\n"
              "    this.sprite.setPos(x / 2, y, $score + 1.5);\r\n"
-             "    step" + n + "Done = new classes.lang.Array(total, -x);\r\n"
+             "    step" +
+             n +
+             "Done = new classes.lang.Array(total, -x);\r\n"
              "    return total;\r\n"
              "}\r\n";
     }
@@ -54,7 +61,8 @@ long CountLines(const std::string& s) {
 void Report(benchmark::State& state, const std::string& text) {
     long lines = CountLines(text);
     state.counters["lines"] = static_cast<double>(lines);
-    state.counters["lines/s"] = benchmark::Counter(static_cast<double>(lines), benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["lines/s"] =
+        benchmark::Counter(static_cast<double>(lines), benchmark::Counter::kIsIterationInvariantRate);
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
 }
 

@@ -165,7 +165,9 @@ bool UpdateLexFirst(TLexNode& node) {
     return changed;
 }
 
-void AddTokenBit(std::array<std::uint64_t, 4>& set, unsigned bit) { set[bit >> 6] |= std::uint64_t(1) << (bit & 63); }
+void AddTokenBit(std::array<std::uint64_t, 4>& set, unsigned bit) {
+    set[bit >> 6] |= std::uint64_t(1) << (bit & 63);
+}
 
 bool MergeTokenBits(std::array<std::uint64_t, 4>& into, const std::array<std::uint64_t, 4>& from) {
     bool changed = false;
@@ -224,7 +226,9 @@ bool UpdateStartTokens(TGramNode& node) {
 // ---- arena and result lists -------------------------------------------------------------------------
 
 namespace {
-std::uintptr_t AlignUp(std::uintptr_t p, std::size_t align) { return (p + align - 1) & ~(std::uintptr_t(align) - 1); }
+std::uintptr_t AlignUp(std::uintptr_t p, std::size_t align) {
+    return (p + align - 1) & ~(std::uintptr_t(align) - 1);
+}
 } // namespace
 
 void* TNodeArena::Allocate(std::size_t size, std::size_t align) {
@@ -238,7 +242,8 @@ void* TNodeArena::Allocate(std::size_t size, std::size_t align) {
     if (size + align > kChunk / 4) {
         // Big requests (long flat lists) get a chunk of their own; the current chunk stays in use.
         m_chunks.emplace_back(new std::byte[size + align]); // uninitialised: every byte is written before use
-        return reinterpret_cast<void*>(AlignUp(reinterpret_cast<std::uintptr_t>(m_chunks.back().get()), align));
+        return reinterpret_cast<void*>(
+            AlignUp(reinterpret_cast<std::uintptr_t>(m_chunks.back().get()), align));
     }
     m_chunks.emplace_back(new std::byte[kChunk]);
     m_cur = m_chunks.back().get();
@@ -253,7 +258,9 @@ std::string_view TResultList::Text(int i) const {
     return t ? t->Text() : std::string_view();
 }
 
-std::string_view TResultList::RuleName() const { return m_rule ? std::string_view(m_rule->name) : std::string_view(); }
+std::string_view TResultList::RuleName() const {
+    return m_rule ? std::string_view(m_rule->name) : std::string_view();
+}
 
 const TLexElem* TResultList::FirstToken() const {
     // Iterative descent: the first item of a list may itself be a deeply nested list.
@@ -312,8 +319,10 @@ void TYup::BuildLexer() {
                 n.name = text.substr(1);
                 n.literal = n.name;
                 // An empty literal matches without consuming; it is tried wherever it may appear.
-                if (n.literal.empty()) n.first.AddEvery();
-                else n.first.Add(static_cast<unsigned char>(n.literal[0]));
+                if (n.literal.empty())
+                    n.first.AddEvery();
+                else
+                    n.first.Add(static_cast<unsigned char>(n.literal[0]));
             } else if (HexByte(text) >= 0) {
                 n.kind = TLexNode::Literal;
                 n.name = text.substr(1);
@@ -326,8 +335,10 @@ void TYup::BuildLexer() {
                 for (int k = 0; k < 2; ++k) {
                     std::string_view b = self->LineAfter(line + 1 + k, depth + 1);
                     int v = 0;
-                    if (!b.empty() && b[0] == '\'') v = b.size() > 1 ? static_cast<unsigned char>(b[1]) : 0;
-                    else if (!b.empty() && b[0] == '$') v = std::max(HexByte(b), 0);
+                    if (!b.empty() && b[0] == '\'')
+                        v = b.size() > 1 ? static_cast<unsigned char>(b[1]) : 0;
+                    else if (!b.empty() && b[0] == '$')
+                        v = std::max(HexByte(b), 0);
                     if (v == 0) FaultBox(kBadRangeBound);
                     bound[k] = static_cast<unsigned char>(v);
                 }
@@ -358,7 +369,8 @@ void TYup::BuildLexer() {
     for (int b = 0; b < 256; ++b) {
         m_candStart[b] = static_cast<std::uint32_t>(m_candidates.size());
         for (std::size_t r = 0; r < stop; ++r)
-            if (tops[r].first.Test(static_cast<unsigned char>(b))) m_candidates.push_back(static_cast<std::uint16_t>(r));
+            if (tops[r].first.Test(static_cast<unsigned char>(b)))
+                m_candidates.push_back(static_cast<std::uint16_t>(r));
     }
     m_candStart[256] = static_cast<std::uint32_t>(m_candidates.size());
 }
@@ -369,29 +381,29 @@ void TYup::BuildGrammar() {
     if (m_gramLines.empty()) return;
     if (!m_onCreateList) throw EYupError(kNoHandler);
     const std::vector<TLexNode>* lexTops = m_lexRoot ? &m_lexRoot->children : nullptr;
-    TDescriptionReader<TGramNode> reader(m_gramLines, m_reporter, [&](TGramNode& n, std::string_view text, std::size_t,
-                                                                       int) {
-        n.kind = TGramNode::Sequence;
-        n.min = n.max = 1;
-        n.id = m_gramNodeCount++;
-        if (!text.empty() && text[0] == '\'') {
-            n.kind = TGramNode::Terminal;
-            n.name = text.substr(1);
-            if (lexTops)
-                for (const TLexNode& t : *lexTops)
-                    if (t.name == n.name) {
-                        n.token = &t;
-                        break;
-                    }
-            if (!n.token) FaultBox(n.name + kNotLinked);
-        } else {
-            ReadSharedMarker(n, text);
-        }
-        TResListGetter p{n.name, nullptr};
-        m_onCreateList(p);
-        // A handler that stores nothing still gets lists: plain ones.
-        n.prototype = p.list ? std::move(p.list) : std::make_unique<TResultList>();
-    });
+    TDescriptionReader<TGramNode> reader(
+        m_gramLines, m_reporter, [&](TGramNode& n, std::string_view text, std::size_t, int) {
+            n.kind = TGramNode::Sequence;
+            n.min = n.max = 1;
+            n.id = m_gramNodeCount++;
+            if (!text.empty() && text[0] == '\'') {
+                n.kind = TGramNode::Terminal;
+                n.name = text.substr(1);
+                if (lexTops)
+                    for (const TLexNode& t : *lexTops)
+                        if (t.name == n.name) {
+                            n.token = &t;
+                            break;
+                        }
+                if (!n.token) FaultBox(n.name + kNotLinked);
+            } else {
+                ReadSharedMarker(n, text);
+            }
+            TResListGetter p{n.name, nullptr};
+            m_onCreateList(p);
+            // A handler that stores nothing still gets lists: plain ones.
+            n.prototype = p.list ? std::move(p.list) : std::make_unique<TResultList>();
+        });
     m_gramRoot = std::make_unique<TGramNode>();
     reader.Build(*m_gramRoot, 0);
     LinkReferences(*m_gramRoot, m_gramRoot->children);
@@ -502,7 +514,8 @@ public:
         int n = tokens.Count();
         m_kinds.resize(n + 1);
         for (int i = 0; i < n; ++i)
-            m_kinds[i] = static_cast<std::uint8_t>(std::min<unsigned>(tokens[i].Rule()->topIndex, kLastTokenBit));
+            m_kinds[i] =
+                static_cast<std::uint8_t>(std::min<unsigned>(tokens[i].Rule()->topIndex, kLastTokenBit));
         m_kinds[n] = kEndToken;
         m_keptAt.assign(n + 1, 0);
         m_scratch.reserve(256);
@@ -649,7 +662,8 @@ private:
         if (!m_aborted)
             for (std::size_t i = base; i < m_scratch.size(); ++i)
                 if (TResultList* l = m_scratch[i].List())
-                    if (m_kept.emplace(Key(l->m_rule, l->m_startToken), l).second) ++m_keptAt[l->m_startToken];
+                    if (m_kept.emplace(Key(l->m_rule, l->m_startToken), l).second)
+                        ++m_keptAt[l->m_startToken];
         m_scratch.resize(base);
     }
 

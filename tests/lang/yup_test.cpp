@@ -12,26 +12,15 @@ namespace plimo {
 namespace {
 
 const std::vector<std::string> kLex = {
-    "Lexical",
-    " 'while",
-    " '+=",
-    " '+",
-    " ';",
-    " NAME",
-    "  [}",
-    "   -",
-    "    'a",
-    "    'z",
-    " *Stop",
+    "Lexical", " 'while",   " '+=", " '+", " ';", " NAME", "  [}", "   -", "    'a", "    'z", " *Stop",
     " 'q", // after the stop line: never a token of its own
-    "@",
-    " 'ignored",
+    "@",       " 'ignored",
 };
 
 // Pairs, then singles; a pair that fails halfway gives back its first name.
 const std::vector<std::string> kGram = {
-    "Grammar", " Start", "  {}", "   |", "    Pair", "    Single", " Pair", "  'NAME", "  '+", "  'NAME",
-    " Single", "  'NAME", "  []Opt", "   ';", "@",
+    "Grammar", " Start",  "  {}",    "   |",    "    Pair", "    Single", " Pair", "  'NAME",
+    "  '+",    "  'NAME", " Single", "  'NAME", "  []Opt",  "   ';",      "@",
 };
 
 class YupTest : public ::testing::Test {
