@@ -663,24 +663,16 @@ void TProcess::execute() {
             STEP(Subst);
             NEXT();
         }
-        CASE(AddSubst) {
-            TValue* target = sp[1].tag == vtRef ? RefTarget(sp[1]) : nullptr;
-            if (target)
-                UpdateByAdding(*target, sp[0], false);
-            else
-                ReleaseValue(sp[0]);
-            ++sp;
-            STEP(AddSubst);
-            NEXT();
-        }
+        CASE(AddSubst)
         CASE(SubSubst) {
             TValue* target = sp[1].tag == vtRef ? RefTarget(sp[1]) : nullptr;
             if (target)
-                UpdateByAdding(*target, sp[0], true);
+                UpdateByAdding(*target, sp[0], *pc == Op_SubSubst);
             else
                 ReleaseValue(sp[0]);
             ++sp;
-            STEP(SubSubst);
+            static_assert(kOpcodeSize[Op_AddSubst] == kOpcodeSize[Op_SubSubst]);
+            STEP(AddSubst);
             NEXT();
         }
         CASE(Deref) {

@@ -141,6 +141,12 @@ const TCompiledInfo* TProcess::codeOf(TValue* base) const {
 
 const TCompiledInfo* TProcess::CurrentCode() const { return m_frame ? codeOf(m_frame) : nullptr; }
 
+std::int32_t TProcess::PcOffset() const {
+    const TCompiledInfo* code = CurrentCode();
+    if (!code || !m_pc) return -1;
+    return static_cast<std::int32_t>(reinterpret_cast<const std::uint8_t*>(m_pc) - code->Code());
+}
+
 TTraceList TProcess::GetTrace() const {
     TTraceList trace;
     if (m_released) return trace;

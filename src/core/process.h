@@ -87,6 +87,8 @@ public:
     const std::int32_t* Pc() const { return m_pc; }
     std::int32_t StackTop() const { return static_cast<std::int32_t>(m_sp - m_stack); }
     const TCompiledInfo* CurrentCode() const;
+    // The byte offset of pc in CurrentCode(), or -1 (what the debugger lists from).
+    std::int32_t PcOffset() const;
     TValue* Receiver() const { return m_receiver; }
     TValue* StackSlot(std::int32_t index) const { return m_stack + index; }
 

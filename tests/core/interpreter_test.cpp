@@ -518,7 +518,7 @@ TEST_F(InterpreterTest, BudgetStopsMidLoopAndResumesThere) {
             w.WriteJump(-(12 + 4 + 4));
         },
         10);
-    auto offset = [&] { return reinterpret_cast<const std::uint8_t*>(p->Pc()) - mainClass->mainCode->Code(); };
+    auto offset = [&] { return p->PcOffset(); };
     EXPECT_EQ(offset(), 16); // 10 = 4 + 4 + 2: the third round stops before And
     EXPECT_TRUE(interp.preempted);
     EXPECT_FALSE(p->Halted());
