@@ -118,6 +118,7 @@ void TProcess::Run(std::int32_t budget) {
     }
     m_running = false;
     in.currentProcess = saved;
+    if (m_destroyPending) delete this; // freed while it ran (TProcess::Destroy): nothing touches it now
 }
 
 // ---- helpers of the dispatch loop (the slow paths) ----
@@ -354,6 +355,7 @@ void TProcess::execute() {
                 TStepLimitGuard guard(in);
                 s = MakeString(std::string_view(text, strnlen(text, static_cast<std::size_t>(length))));
             }
+            if (m_released) return; // a destructor run by the creation killed this process
             --sp;
             *sp = TValue::Null();
             SetObject(*sp, s);
@@ -534,6 +536,7 @@ void TProcess::execute() {
                 TStepLimitGuard guard(in);
                 instance = cls->NewInstance();
             }
+            if (m_released) return;
             // The compiler pushed a placeholder into the receiver slot; it is overwritten, not released.
             sp[argc] = TValue::Make(vtObject, InstanceHandle(instance));
             RetainValue(sp[argc]);
@@ -558,6 +561,7 @@ void TProcess::execute() {
             } else {
                 STORE(); // a string result may reuse a pooled block and run a destructor
                 ArithValues(TArithOp::Add, sp[1], sp[0]);
+                if (m_released) return;
             }
             ++sp;
             STEP(Add);
