@@ -54,6 +54,8 @@ bool TCompiler::Compile(TRTTI& cls, std::string_view source, bool report) {
                 if (classFiles->Load(cls)) return false;
             } catch (const std::exception&) {
                 m_reporter.ReportProgress("not a valid Class File");
+                // Whatever the broken file filled in goes, so the source compiles into a clean class.
+                cls.Reset();
             }
         }
     }

@@ -115,7 +115,10 @@ class FakeCache : public TClassFileCache {
 public:
     bool Load(TRTTI& cls) override {
         ++loads;
-        if (broken) throw std::runtime_error("bad");
+        if (broken) {
+            cls.MemberSlot("leftover"); // a half-read file
+            throw std::runtime_error("bad");
+        }
         if (!present) return false;
         cls.compiled = true;
         return true;
@@ -142,6 +145,7 @@ TEST_F(CompileErrorTest, ClassFileCacheSeams) {
     EXPECT_FALSE(compiler.Compile(cls, "x = 1;", true));
     EXPECT_EQ(reporter.progress.back(), "not a valid Class File");
     EXPECT_NE(cls.mainCode, nullptr);
+    EXPECT_EQ(cls.memberNames.Count(), 1); // x only: the half-read state is gone
     EXPECT_EQ(cache.saves, 1);
 
     cls.Reset();
