@@ -92,7 +92,13 @@ bool TCompiler::Compile(TRTTI& cls, std::string_view source, bool report) {
     }
     parsed = TParsedSource();
 
-    if (!cls.src.empty() && cls.compiled && classFiles) classFiles->Save(cls);
+    if (!cls.src.empty() && cls.compiled && classFiles) {
+        try {
+            classFiles->Save(cls);
+        } catch (const std::exception&) {
+            // The class file only saves time next start; the class itself compiled.
+        }
+    }
     return failed;
 }
 

@@ -123,7 +123,11 @@ public:
         cls.compiled = true;
         return true;
     }
-    void Save(TRTTI&) override { ++saves; }
+    void Save(TRTTI&) override {
+        ++saves;
+        if (saveFails) throw std::runtime_error("disk full");
+    }
+    bool saveFails = false;
     bool present = false, broken = false;
     int loads = 0, saves = 0;
 };
@@ -152,9 +156,15 @@ TEST_F(CompileErrorTest, ClassFileCacheSeams) {
     EXPECT_TRUE(compiler.Compile(cls, "nope();", false));
     EXPECT_EQ(cache.saves, 1); // a failed class is not written
 
+    cls.Reset();
+    cache.saveFails = true;
+    EXPECT_FALSE(compiler.Compile(cls, "x = 1;", true)); // a class file that cannot be written is no failure
+    EXPECT_TRUE(cls.compiled);
+    EXPECT_EQ(cache.saves, 2);
+
     TRTTI& noFile = AddClass("D");
     EXPECT_FALSE(compiler.Compile(noFile, "x = 1;", true));
-    EXPECT_EQ(cache.loads, 3); // a class without a source file never touches the cache
+    EXPECT_EQ(cache.loads, 4); // a class without a source file never touches the cache
 }
 
 } // namespace
