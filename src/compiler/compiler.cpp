@@ -29,7 +29,8 @@ private:
 
 } // namespace
 
-TCompiler::TCompiler(TResourceSystem& resources, TReporter& reporter) : m_resources(resources), m_reporter(reporter) {
+TCompiler::TCompiler(TResourceSystem& resources, TReporter& reporter)
+    : m_resources(resources), m_reporter(reporter) {
     if (TVm* vm = TVm::Current(); vm && !vm->classCompiler) {
         vm->classCompiler = this;
         m_installedIn = vm;
@@ -72,7 +73,8 @@ bool TCompiler::Compile(TRTTI& cls, std::string_view source, bool report) {
     }
     if (!parsed.tree) {
         cls.failed = true;
-        if (report) m_reporter.ReportError(texts::kSyntaxError.sjis() + cls.src, cls.src, parsed.errorPosition);
+        if (report)
+            m_reporter.ReportError(texts::kSyntaxError.sjis() + cls.src, cls.src, parsed.errorPosition);
         return true;
     }
 
