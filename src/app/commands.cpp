@@ -11,8 +11,6 @@ const Command kCommands[] = {
 } // namespace
 
 // Each mode lives in a file of its own under src/app/ and is listed here.
-std::span<const Command> Commands() {
-    return kCommands;
-}
+std::span<const Command> Commands() { return kCommands; }
 
 } // namespace plimo::app
