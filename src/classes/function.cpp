@@ -15,11 +15,15 @@ TFunction::~TFunction() {
     if (vm()) --vm()->stats().functions; // the VM it was counted in, if that still lives
 }
 
-std::string TFunction::GetName() const { return SymbolName(name); }
+std::string TFunction::GetName() const {
+    return SymbolName(name);
+}
 
 TNativeFunction::TNativeFunction(TRTTI* owner, std::int32_t name)
     : TFunction(owner, name, Kind::Native), proc(&TNativeFunction::Unbound) {}
 
-void TNativeFunction::Unbound(TValue*, std::int32_t, std::int32_t) { throw ERuntimeError(texts::kNativeNotBound); }
+void TNativeFunction::Unbound(TValue*, std::int32_t, std::int32_t) {
+    throw ERuntimeError(texts::kNativeNotBound);
+}
 
 } // namespace plimo

@@ -1,5 +1,11 @@
 // The owner of the script machine's process-wide state: the heap, the host-object table, the symbol
 // table, the core class references, the statistics counters and the hooks other subsystems plug in.
+//
+// How 32-bit payloads name things: a vtObject payload (an instance's handle) and a vtRef payload are
+// byte offsets into this VM's heap, decoded with one add; a handle stays the same for its block's life
+// and no two live or pooled blocks share one. A vtHost payload is a host-table id (slot index in the
+// low 24 bits, the slot's generation in the top 8). The instance header names its class by the class's
+// host id. Only one VM is current at a time (the latest made and still alive).
 #pragma once
 
 #include <cstdint>

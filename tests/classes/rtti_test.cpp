@@ -27,7 +27,8 @@ public:
         std::int32_t count;
     };
     void RunShortProcess(TInstance& self, std::string_view method) override {
-        runs.push_back({InstanceHandle(&self), std::string(method), ValueToText(self.members()[0]), self.refCount});
+        runs.push_back(
+            {InstanceHandle(&self), std::string(method), ValueToText(self.members()[0]), self.refCount});
         if (onRun) onRun(self);
     }
     std::vector<Run> runs;
@@ -141,8 +142,8 @@ TEST_F(RttiTest, NewInstanceOfAnUncompiledClassIsAnError) {
         cls->NewInstance();
         ADD_FAILURE() << "no error";
     } catch (const ERuntimeError& e) {
-        EXPECT_EQ(SjisToUtf8(e.text()),
-                  "クラス" + cls->ClassTag() + "はコンパイルが完了していないため、インスタンスを生成できません");
+        EXPECT_EQ(SjisToUtf8(e.text()), "クラス" + cls->ClassTag() +
+                                            "はコンパイルが完了していないため、インスタンスを生成できません");
     }
     EXPECT_EQ(cls->ClassTag(), "Broken@" + std::to_string(cls->hostId()));
 }
@@ -298,7 +299,8 @@ TEST_F(RttiTest, ClassElementsBuildClasses) {
     EXPECT_EQ(cls->blockSize, -1);
     TLines lines;
     cls->SaveTo(lines, "  ");
-    EXPECT_EQ(lines, TLines{"  <class name=\"Ball\" src=\"Ball.plimo\"/>"}) << "src relative to the base folder";
+    EXPECT_EQ(lines, TLines{"  <class name=\"Ball\" src=\"Ball.plimo\"/>"})
+        << "src relative to the base folder";
 }
 
 // Stands in for the compiler: "ok" sources compile, anything else fails.
