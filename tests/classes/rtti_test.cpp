@@ -215,6 +215,19 @@ TEST_F(RttiTest, NativeDeclarationsStartUnbound) {
     vm.FreeCells(cells, 2);
 }
 
+TEST_F(RttiTest, FunctionKindsByName) {
+    auto cls = MakeClass("Kinds", {});
+    for (const char* kind : {"TNormalFunction", "TConstructor", "TDestructor", "TNativeFunction"}) {
+        auto f = MakeFunction(kind, cls.get(), SymbolOf("f"));
+        ASSERT_NE(f, nullptr) << kind;
+        EXPECT_STREQ(f->KindName(), kind);
+        EXPECT_EQ(f->owner, cls.get());
+    }
+    EXPECT_TRUE(MakeFunction("TDestructor", cls.get(), 0)->IsDestructor());
+    EXPECT_EQ(MakeFunction("TFunction", cls.get(), 0), nullptr);
+    EXPECT_EQ(MakeFunction("tnormalfunction", cls.get(), 0), nullptr);
+}
+
 TEST_F(RttiTest, LiveInstancesAndDestructionRefusal) {
     auto cls = MakeClass("Keep", {"x"});
     TInstance* a = cls->NewInstance();
