@@ -189,8 +189,9 @@ std::string TRTTI::ClassTag() const {
 void TRTTI::freePool() {
     if (TVm* vm = this->vm()) {
         for (TInstance* b : m_pool) {
-            // A block still referenced from a value must stay readable; the VM keeps it.
-            if (b->refCount > 0)
+            // A block that values still refer to (or did when it was destroyed) must stay readable: the
+            // VM keeps it.
+            if (b->refCount > 0 || vm->IsTainted(b))
                 vm->AdoptOrphanBlock(b);
             else
                 vm->FreeInstanceBlock(b, static_cast<std::uint32_t>(blockSize));

@@ -29,6 +29,7 @@ void DestroyInstance(TInstance* instance) {
         instance->refCount = -1;
         return;
     }
+    if (instance->refCount > 0) vm.TaintBlock(instance);
     if (cls->GetDestructor() && vm.methodRunner) {
         // Pinned while the destructor runs, so an instance the destructor creates cannot take this
         // block (and run this destructor again) before it is freed.

@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "core/heap.h"
@@ -123,7 +124,14 @@ public:
 
     // Keeps a block that is still referenced after its class let go of it (a recompiled or destroyed
     // class): it stays allocated until the VM ends, so releases through old values stay harmless.
-    void AdoptOrphanBlock(TInstance* block) { m_orphans.push_back(block); }
+    void AdoptOrphanBlock(TInstance* block) {
+        m_tainted.erase(m_heap.OffsetOf(block));
+        m_orphans.push_back(block);
+    }
+    // A block destroyed while values still referred to it: those values will be released later, so
+    // the block must never go back to the heap (its class orphans it instead of freeing it).
+    void TaintBlock(const TInstance* block) { m_tainted.insert(m_heap.OffsetOf(block)); }
+    bool IsTainted(const TInstance* block) const { return m_tainted.count(m_heap.OffsetOf(block)) != 0; }
     const std::vector<TInstance*>& OrphanBlocks() const { return m_orphans; }
 
     // The core classes, set at start-up (or by a test), and the cached slots that go with them.
@@ -164,6 +172,7 @@ private:
     std::uint32_t m_freeHost = 0;
     std::size_t m_liveHosts = 0;
     std::vector<TInstance*> m_orphans;
+    std::unordered_set<std::uint32_t> m_tainted;
 };
 
 } // namespace plimo

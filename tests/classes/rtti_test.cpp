@@ -263,6 +263,23 @@ TEST_F(RttiTest, ResetKeepsReferencedBlocksReadable) {
     EXPECT_TRUE(runner.runs.empty()) << "Reset runs no destructors";
 }
 
+TEST_F(RttiTest, BlocksDestroyedWhileReferencedNeverReturnToTheHeap) {
+    auto cls = MakeClass("Page", {"x"});
+    TValue* global = vm.AllocCells(1); // a value that outlives the page's classes
+    SetObject(*global, cls->NewInstance());
+    TInstance* garbage = cls->NewInstance();
+    std::uint32_t held = global->bits, freed = InstanceHandle(garbage);
+    cls->ReleaseObjects(); // the page ends: its instances are destroyed, referenced or not
+    cls.reset();           // and its classes go
+    EXPECT_EQ(vm.InstanceAt(freed), nullptr);
+    EXPECT_NE(vm.InstanceAt(held), nullptr) << "kept, since the global still refers to it";
+    // Areas of a block's size (12 + 8 bytes, rounded to 24): the freed block comes back, the kept one not.
+    EXPECT_EQ(vm.CellRef(vm.AllocCells(3)), freed);
+    EXPECT_NE(vm.CellRef(vm.AllocCells(3)), held);
+    SetNull(*global); // a quiet release into memory that is still the old block
+    EXPECT_EQ(vm.InstanceAt(held)->refCount, -2);
+}
+
 TEST_F(RttiTest, ReleaseObjectsDestroysEveryInstanceThatIsNotFree) {
     auto cls = ClassWithDestructor("Gone");
     TValue held = Obj(cls->NewInstance());
