@@ -29,7 +29,9 @@ TCompiledInfo::TCompiledInfo(const std::uint8_t* bytes, std::int32_t size, TSymI
     if (m_size > 0) std::memcpy(m_code.get(), bytes, m_size);
 }
 
-std::int32_t ClassWord(const TRTTI* cls) { return cls ? static_cast<std::int32_t>(cls->hostId()) : 0; }
+std::int32_t ClassWord(const TRTTI* cls) {
+    return cls ? static_cast<std::int32_t>(cls->hostId()) : 0;
+}
 
 std::int32_t FunctionWord(const TFunction* function) {
     return function ? static_cast<std::int32_t>(function->hostId()) : 0;
@@ -43,8 +45,12 @@ template <class T> T* HostFromWord(std::int32_t word) {
 }
 } // namespace
 
-TRTTI* ClassFromWord(std::int32_t word) { return HostFromWord<TRTTI>(word); }
-TFunction* FunctionFromWord(std::int32_t word) { return HostFromWord<TFunction>(word); }
+TRTTI* ClassFromWord(std::int32_t word) {
+    return HostFromWord<TRTTI>(word);
+}
+TFunction* FunctionFromWord(std::int32_t word) {
+    return HostFromWord<TFunction>(word);
+}
 
 std::int32_t TCompiledInfo::WordAt(std::int32_t offset) const {
     if (offset < 0 || offset + 4 > m_size) return -1;
@@ -97,7 +103,9 @@ void FuseCode(TCompiledInfo& code) {
         };
         std::int32_t step = 0;
         switch (op) {
-        case Op_Push: step = fuse(12, Op_Push_Deref); break;
+        case Op_Push:
+            step = fuse(12, Op_Push_Deref);
+            break;
         case Op_PushThis:
             if (next(4) == Op_SMemberValPtr) {
                 code.SetWordAt(at, Op_PushThis_SMemberValPtr);
@@ -106,9 +114,15 @@ void FuseCode(TCompiledInfo& code) {
                 step = 4;
             }
             break;
-        case Op_DMemberValPtr: step = fuse(12, Op_DMemberValPtr_Deref); break;
-        case Op_LocalValPtr: step = fuse(8, Op_LocalValPtr_Deref); break;
-        case Op_ArgValPtr: step = fuse(8, Op_ArgValPtr_Deref); break;
+        case Op_DMemberValPtr:
+            step = fuse(12, Op_DMemberValPtr_Deref);
+            break;
+        case Op_LocalValPtr:
+            step = fuse(8, Op_LocalValPtr_Deref);
+            break;
+        case Op_ArgValPtr:
+            step = fuse(8, Op_ArgValPtr_Deref);
+            break;
         // The pass writes these itself; meeting one means the block was fused already or is corrupt.
         case Op_LocalValPtr_Deref:
         case Op_ArgValPtr_Deref:
@@ -121,6 +135,57 @@ void FuseCode(TCompiledInfo& code) {
         }
         at += step;
     }
+}
+
+void VerifyCode(const TCompiledInfo& code, std::int32_t locals) {
+    std::vector<bool> starts(static_cast<std::size_t>(code.Size()) + 1, false);
+    std::vector<std::pair<std::int32_t, std::int32_t>> jumps; // (instruction, target)
+    TRTTI* owner = code.Owner();
+    std::int32_t members = owner ? owner->memberNames.Count() : -1;
+    TVm* vm = TVm::Current();
+    std::int32_t at = 0, last = -1;
+    while (at < code.Size()) {
+        std::int32_t op = code.WordAt(at);
+        std::int32_t size = InstructionSize(code, at);
+        auto fail = [&] { throw ECodeError(BadOpcodeText(op, true)); };
+        if (size == 0) fail();
+        starts[static_cast<std::size_t>(at)] = true;
+        auto word = [&](std::int32_t i) { return code.WordAt(at + 4 * i); };
+        switch (op) {
+        case Op_Push:
+        case Op_Push_Deref: {
+            std::int32_t tag = word(1) & 0xFF;
+            if (tag > vtUnset || tag == vtObject) fail();
+            if (tag == vtRef && (!vm || !vm->IsHeapCell(vm->CellAt(static_cast<std::uint32_t>(word(2))))))
+                fail();
+            if (op == Op_Push_Deref && tag != vtRef) fail();
+            break;
+        }
+        case Op_LocalValPtr:
+        case Op_LocalValPtr_Deref:
+            if (word(1) < 0 || word(1) >= locals) fail();
+            break;
+        case Op_PushThis_SMemberValPtr:
+        case Op_PushThis_SMemberValPtr_Deref:
+            if (word(2) < 0 || (members >= 0 && word(2) >= members)) fail();
+            break;
+        case Op_Jump:
+        case Op_JumpZero:
+        case Op_Jump_And:
+        case Op_Jump_Or:
+        case Op_DoForIn:
+            jumps.emplace_back(at, at + word(1));
+            break;
+        default:
+            break;
+        }
+        last = at;
+        at += size;
+    }
+    if (last < 0 || code.WordAt(last) != Op_Halt) throw ECodeError(BadOpcodeText(Op_Halt, true));
+    for (auto [from, target] : jumps)
+        if (target < 0 || target >= code.Size() || !starts[static_cast<std::size_t>(target)])
+            throw ECodeError(BadOpcodeText(code.WordAt(from), true));
 }
 
 namespace {
@@ -142,9 +207,11 @@ std::string ListingLine(const TCompiledInfo& code, std::int32_t at, std::int32_t
     std::string line = std::string(address) + info.text;
     switch (info.form) {
     case TListForm::Plain:
-    case TListForm::End: break;
+    case TListForm::End:
+        break;
     case TListForm::Value:
-        line += ValueToText(TValue::Make(static_cast<TValueTag>(word(1) & 0xFF), static_cast<std::uint32_t>(word(2))));
+        line += ValueToText(
+            TValue::Make(static_cast<TValueTag>(word(1) & 0xFF), static_cast<std::uint32_t>(word(2))));
         break;
     case TListForm::Text: {
         const char* text = reinterpret_cast<const char*>(code.Code() + at + 8);
@@ -153,14 +220,30 @@ std::string ListingLine(const TCompiledInfo& code, std::int32_t at, std::int32_t
     }
     case TListForm::Index:
     case TListForm::SymbolId:
-    case TListForm::Offset: line += num(1); break;
-    case TListForm::SecondIndex: line += num(2); break;
-    case TListForm::Symbol: line += SymbolName(word(1)); break;
-    case TListForm::CountSymbol: line += num(1) + "," + SymbolName(word(2)); break;
-    case TListForm::CountIndex: line += num(1) + "," + num(2); break;
-    case TListForm::CountFunction: line += num(1) + "," + functionName(2); break;
-    case TListForm::CountClass: line += num(1) + "," + classTag(2); break;
-    case TListForm::Class: line += classTag(1); break;
+    case TListForm::Offset:
+        line += num(1);
+        break;
+    case TListForm::SecondIndex:
+        line += num(2);
+        break;
+    case TListForm::Symbol:
+        line += SymbolName(word(1));
+        break;
+    case TListForm::CountSymbol:
+        line += num(1) + "," + SymbolName(word(2));
+        break;
+    case TListForm::CountIndex:
+        line += num(1) + "," + num(2);
+        break;
+    case TListForm::CountFunction:
+        line += num(1) + "," + functionName(2);
+        break;
+    case TListForm::CountClass:
+        line += num(1) + "," + classTag(2);
+        break;
+    case TListForm::Class:
+        line += classTag(1);
+        break;
     case TListForm::Point: {
         TRTTI* cls = ClassFromWord(word(1));
         line += (cls ? cls->name : std::string()) + "/" + num(2);
