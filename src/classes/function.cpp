@@ -1,0 +1,24 @@
+#include "classes/function.h"
+
+#include "core/errors.h"
+#include "core/symbols.h"
+#include "core/vm.h"
+
+namespace plimo {
+
+TFunction::TFunction(TRTTI* owner, std::int32_t name, Kind kind) : owner(owner), name(name), m_kind(kind) {
+    if (TVm* vm = TVm::Current()) ++vm->stats().functions;
+}
+
+TFunction::~TFunction() {
+    if (TVm* vm = TVm::Current()) --vm->stats().functions;
+}
+
+std::string TFunction::GetName() const { return SymbolName(name); }
+
+TNativeFunction::TNativeFunction(TRTTI* owner, std::int32_t name)
+    : TFunction(owner, name, Kind::Native), proc(&TNativeFunction::Unbound) {}
+
+void TNativeFunction::Unbound(TValue*, std::int32_t, std::int32_t) { throw ERuntimeError(texts::kNativeNotBound); }
+
+} // namespace plimo

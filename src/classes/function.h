@@ -1,0 +1,79 @@
+// The functions of a class's method table: bytecode functions, constructors, destructors and natives.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/compiled_info.h"
+#include "core/value.h"
+
+namespace plimo {
+
+class TRTTI;
+
+// A native procedure: the receiver cell (which also takes the result), the argument count, and a word
+// that is always 0. Argument i lies i cells below the receiver cell.
+using TNativeProc = void (*)(TValue* receiver, std::int32_t argc, std::int32_t zero);
+
+// Shared between the method tables of a class and its subclasses; useCount is the number of tables
+// holding it, and the table that lets go of the last use frees it (TRTTI::ClearMethods, DefineMethod).
+class TFunction {
+public:
+    enum class Kind : std::uint8_t { Normal, Constructor, Destructor, Native };
+
+    TFunction(TRTTI* owner, std::int32_t name, Kind kind);
+    virtual ~TFunction();
+    TFunction(const TFunction&) = delete;
+    TFunction& operator=(const TFunction&) = delete;
+
+    virtual std::string GetName() const;
+
+    Kind kind() const { return m_kind; }
+    bool IsConstructor() const { return m_kind == Kind::Constructor; }
+    bool IsDestructor() const { return m_kind == Kind::Destructor; }
+    bool IsNative() const { return m_kind == Kind::Native; }
+
+    TRTTI* owner;
+    std::int32_t useCount = 0;
+    std::int32_t name; // symbol id
+
+private:
+    Kind m_kind;
+};
+
+class TNormalFunction : public TFunction {
+public:
+    TNormalFunction(TRTTI* owner, std::int32_t name) : TNormalFunction(owner, name, Kind::Normal) {}
+
+    std::vector<std::string> argNames;
+    // Its count is the number of local slots a call reserves.
+    std::vector<std::string> localNames;
+    std::unique_ptr<TCompiledInfo> body;
+
+protected:
+    TNormalFunction(TRTTI* owner, std::int32_t name, Kind kind) : TFunction(owner, name, kind) {}
+};
+
+class TConstructor : public TNormalFunction {
+public:
+    TConstructor(TRTTI* owner, std::int32_t name) : TNormalFunction(owner, name, Kind::Constructor) {}
+};
+
+class TDestructor : public TNormalFunction {
+public:
+    TDestructor(TRTTI* owner, std::int32_t name) : TNormalFunction(owner, name, Kind::Destructor) {}
+};
+
+class TNativeFunction : public TFunction {
+public:
+    // Starts with the procedure that reports the declaration as unbound.
+    TNativeFunction(TRTTI* owner, std::int32_t name);
+    TNativeProc proc;
+
+    // Raises "native関数が実装されていません".
+    static void Unbound(TValue* receiver, std::int32_t argc, std::int32_t zero);
+};
+
+} // namespace plimo

@@ -1,0 +1,57 @@
+#include "core/strings.h"
+
+#include "core/errors.h"
+
+namespace plimo {
+
+TfString::TfString(std::string_view text) : THostObject(kKind), m_text(text) {
+    if (TVm* vm = TVm::Current()) ++vm->stats().stringBodies;
+}
+
+TfString::~TfString() {
+    if (vm()) --vm()->stats().stringBodies;
+}
+
+TElementList::TElementList() : THostObject(kKind) {}
+
+TElementList::~TElementList() {
+    if (!vm()) return;
+    // A count error in one element must not stop the others from being freed (nor escape a destructor).
+    while (Count() > 0) {
+        try {
+            Delete(Count() - 1);
+        } catch (const ERuntimeError&) {
+        }
+    }
+}
+
+TValue* TElementList::Insert(std::int32_t index, const TValue& value) {
+    TVm& vm = TVm::Get();
+    TValue* cell = vm.AllocCells(1);
+    *cell = value;
+    RetainValue(*cell);
+    if (index < 0 || index > Count()) index = Count();
+    m_cells.insert(m_cells.begin() + index, cell);
+    ++vm.stats().cells;
+    ++vm.stats().elements;
+    return cell;
+}
+
+void TElementList::Delete(std::int32_t index) {
+    if (index < 0 || index >= Count()) return;
+    TVm& vm = TVm::Get();
+    TValue* cell = m_cells[static_cast<std::size_t>(index)];
+    m_cells.erase(m_cells.begin() + index);
+    --vm.stats().cells;
+    --vm.stats().elements;
+    // The cell leaves the list before the release, so an error in it leaves a consistent list.
+    TValue old = *cell;
+    vm.FreeCells(cell, 1);
+    ReleaseValue(old);
+}
+
+void TElementList::Clear() {
+    while (Count() > 0) Delete(Count() - 1);
+}
+
+} // namespace plimo

@@ -1,0 +1,54 @@
+// Host bodies of strings and arrays: the TfString text and the element list of value cells.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/vm.h"
+
+namespace plimo {
+
+// The text of a String object (CP932 bytes, any length); never changed after creation.
+class TfString : public THostObject {
+public:
+    static constexpr THostKind kKind = THostKind::String;
+    explicit TfString(std::string_view text);
+    ~TfString() override;
+    const char* HostTypeName() const override { return "TfString"; }
+    const std::string& text() const { return m_text; }
+
+private:
+    std::string m_text;
+};
+
+// The elements of an Array object: separately allocated heap cells, each holding a counted value, so a
+// vtRef to an element stays valid while other elements come and go.
+class TElementList : public THostObject {
+public:
+    static constexpr THostKind kKind = THostKind::ElementList;
+    TElementList();
+    ~TElementList() override; // releases every element
+    const char* HostTypeName() const override { return "TElementList"; }
+
+    std::int32_t Count() const { return static_cast<std::int32_t>(m_cells.size()); }
+    TValue* CellAt(std::int32_t index) const { return m_cells[static_cast<std::size_t>(index)]; }
+    // A new cell at index (0..Count) holding a retained copy of value.
+    TValue* Insert(std::int32_t index, const TValue& value);
+    TValue* Add(const TValue& value) { return Insert(Count(), value); }
+    // Releases the element and frees its cell.
+    void Delete(std::int32_t index);
+    void Clear();
+
+private:
+    std::vector<TValue*> m_cells;
+};
+
+// The host object of a vtHost value when it is of type T, else none.
+template <class T> T* HostAs(const TValue& v) {
+    THostObject* h = HostOf(v);
+    return h && h->hostKind() == T::kKind ? static_cast<T*>(h) : nullptr;
+}
+
+} // namespace plimo
