@@ -8,9 +8,10 @@
 #include <string_view>
 #include <vector>
 
+#include "core/value.h"
+
 namespace plimo {
 
-struct TValue;
 class TResource;
 class TResourceList;
 class TResourceSystem;
@@ -80,6 +81,7 @@ public:
     std::string src;             // absolute path of the file read from or saved to; empty when none
     std::string name;            // keeps its case; lookups ignore case
     TResource* parent = nullptr; // the list holding this resource
+    TValue scriptValue{};        // the script object standing for this resource; null until asked for
 
 protected:
     TResourceSystem* m_system;
@@ -87,6 +89,10 @@ protected:
 
 class TResourceList : public TResource {
 public:
+    // Lists nested deeper than this are not built from markup, so that no walk of the tree can run
+    // out of stack.
+    static constexpr int kMaxDepth = 1000;
+
     using TResource::TResource;
     ~TResourceList() override;
 
@@ -109,6 +115,7 @@ public:
     std::string UniqueChildName(std::string_view wanted) const;
 
     std::size_t Count() const { return children.size(); }
+    std::size_t IndexOf(const TResource* child) const;
     TResource* At(std::size_t index) const { return children[index].get(); }
 
     std::vector<std::unique_ptr<TResource>> children;
