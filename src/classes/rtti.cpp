@@ -1,9 +1,12 @@
 #include "classes/rtti.h"
 
+#include <stdexcept>
+
 #include "classes/alias.h"
 #include "core/errors.h"
 #include "core/instance.h"
 #include "platform/report.h"
+#include "resources/paths.h"
 #include "resources/resource_system.h"
 
 namespace plimo {
@@ -13,16 +16,28 @@ TRTTI::TRTTI(std::string_view className, TResourceSystem* system) : TResource(sy
     TVm* vm = TVm::Current();
     m_classValue = vm ? vm->AllocCells(1) : &m_ownClassValue;
     *m_classValue = TValue::Make(vtHost, hostId());
-    if (vm && vm->aliasRegistration && !vm->aliases().Get(name)) {
-        vm->aliases().Add(name, this);
-        aliased = true;
-    }
+    if (!name.empty()) RegisterAlias();
+}
+
+void TRTTI::RegisterAlias() {
+    TVm* vm = this->vm();
+    if (aliased || !vm || !vm->aliasRegistration || vm->aliases().Get(name)) return;
+    vm->aliases().Add(name, this);
+    aliased = true;
+}
+
+void RegisterClassTag(TResourceSystem& system) {
+    system.RegisterTag("class", [](TResourceSystem& sys, const TSGML& element, const std::string& base) {
+        auto cls = std::make_unique<TRTTI>("", &sys);
+        sys.ReadCommonAttributes(*cls, element, base);
+        cls->RegisterAlias();
+        return std::unique_ptr<TResource>(std::move(cls));
+    });
 }
 
 TRTTI::~TRTTI() {
-    TVm* vm = TVm::Current();
     Reset();
-    if (vm) {
+    if (TVm* vm = this->vm()) {
         if (aliased) vm->aliases().Delete(this);
         if (m_classValue != &m_ownClassValue) vm->FreeCells(m_classValue, 1);
     }
@@ -126,7 +141,8 @@ void TRTTI::ClearMethods() {
 
 TInstance* TRTTI::NewInstance() {
     if (!compiled) throw ERuntimeError(texts::kClassPrefix.sjis() + ClassTag() + texts::kNotCompiled.sjis());
-    TVm& vm = TVm::Get();
+    if (!vm()) throw std::logic_error("a class made without a script machine has no pool");
+    TVm& vm = *this->vm();
     if (blockSize == -1) blockSize = static_cast<std::int32_t>(sizeof(TInstance)) + 8 * memberNames.Count();
     ++instancesMade;
     TInstance* block = nullptr;
@@ -151,7 +167,7 @@ TInstance* TRTTI::NewInstance() {
 
 std::vector<TInstance*> TRTTI::LiveInstances() const {
     std::vector<TInstance*> live;
-    if (!compiled || blockSize < 0) return live;
+    if (!compiled || blockSize < 0 || !vm()) return live;
     for (TInstance* b : m_pool)
         if (b->refCount > 0) live.push_back(b);
     return live;
@@ -164,8 +180,7 @@ std::string TRTTI::ClassTag() const { return name + "@" + std::to_string(hostId(
 // ---- life cycle ----
 
 void TRTTI::freePool() {
-    TVm* vm = TVm::Current();
-    if (vm) {
+    if (TVm* vm = this->vm()) {
         for (TInstance* b : m_pool) {
             // A block still referenced from a value must stay readable; the VM keeps it.
             if (b->refCount > 0)
@@ -194,8 +209,12 @@ void TRTTI::CheckDestroyable() const {
 // ---- resource operations ----
 
 void TRTTI::InitStep(TInitContext& context) {
-    TVm* vm = TVm::Current();
-    if (!compiled && vm && vm->classCompiler) vm->classCompiler->CompileClass(*this);
+    TVm* vm = this->vm();
+    if (!compiled && vm && vm->classCompiler && m_system) {
+        Reset();
+        std::string source = m_system->ReadTextFile(src);
+        vm->classCompiler->Compile(*this, source, true);
+    }
     if (failed)
         ++context.failed;
     else if (compiled)
@@ -205,19 +224,13 @@ void TRTTI::InitStep(TInitContext& context) {
 }
 
 void TRTTI::SaveTo(TLines& lines, const std::string& indent) {
-    // The source path is written relative to the base folder when it lies inside it.
-    std::string rel = src;
-    if (m_system && !m_system->baseFolder.empty()) {
-        std::string base = m_system->baseFolder;
-        if (base.back() != '/') base += '/';
-        if (rel.compare(0, base.size(), base) == 0) rel.erase(0, base.size());
-    }
+    std::string rel = m_system ? RelativePath(src, m_system->baseFolder) : src;
     lines.push_back(indent + "<class name=\"" + name + "\" src=\"" + rel + "\"/>");
 }
 
 void TRTTI::ReleaseObjects() {
     TResource::ReleaseObjects();
-    if (blockSize < 0) return;
+    if (blockSize < 0 || !vm()) return;
     for (TInstance* b : m_pool)
         if (b->refCount >= 0) DestroyInstance(b);
 }

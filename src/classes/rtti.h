@@ -24,19 +24,22 @@ public:
     virtual void SweepPool(TRTTI& cls) = 0; // SweepInstance on every block whose count is 0 or more
 };
 
-// Compiles a class for InitStep; installed by the compiler.
+// The compiler's entry for one class, used by the class's initialisation step; installed on the VM by
+// the compiler. Returns true when compilation failed (and then sets cls.failed).
 class TClassCompiler {
 public:
     virtual ~TClassCompiler() = default;
-    virtual void CompileClass(TRTTI& cls) = 0;
+    virtual bool Compile(TRTTI& cls, std::string_view source, bool report) = 0;
 };
 
 class TRTTI : public TResource, public THostObject {
 public:
     static constexpr THostKind kKind = THostKind::Class;
 
-    // Registers the class in the alias table under name when registration is on and the name is free.
+    // Registers the class in the alias table under its name (RegisterAlias) when the name is given.
     explicit TRTTI(std::string_view className, TResourceSystem* system = nullptr);
+    // Enters the class under its name when registration is on and no class has the name yet.
+    void RegisterAlias();
     // Refusing destruction is the owner's job (CheckDestroyable); instances still referenced when the
     // class dies anyway are handed to the VM so their holders never touch freed memory.
     ~TRTTI() override;
@@ -113,6 +116,9 @@ private:
     TValue* m_classValue; // a heap cell, so that a vtRef can point at it
     TValue m_ownClassValue{};
 };
+
+// Makes the resource reader build a TRTTI for every "class" element.
+void RegisterClassTag(TResourceSystem& system);
 
 // The class of a vtHost value naming a class, else none.
 TRTTI* ClassOf(const TValue& v);

@@ -11,6 +11,8 @@
 #include "core/instance.h"
 #include "core/strings.h"
 #include "core/vm.h"
+#include "resources/resource_system.h"
+#include "services/regexp.h"
 
 namespace plimo {
 
@@ -366,23 +368,33 @@ bool IsInstanceOf(const TValue& v, const TRTTI* cls) {
 // ---- globals ----
 
 bool IsGlobalName(std::string_view text) {
-    if (text.empty() || text[0] != '$') return false;
-    for (std::size_t i = 1; i < text.size(); ++i) {
-        auto c = static_cast<unsigned char>(text[i]);
-        if (c >= 0x80) {
-            // A byte of the upper half takes the next byte along, whatever it is but a line break.
-            if (i + 1 >= text.size() || text[i + 1] == '\n') return false;
-            ++i;
-        } else if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_')) {
-            return false;
-        }
-    }
-    return true;
+    // The pattern's "$" would also accept a final line break, which no name may end in.
+    if (!text.empty() && text.back() == '\n') return false;
+    static constexpr std::string_view kPattern = "/^\\$([\\_A-Za-z0-9]|([\\x80-\\x9f\\xa0-\\xff].))*$/";
+    if (TVm* vm = TVm::Current()) return vm->regexp().Match(kPattern, text);
+    return TBRegExp().Match(kPattern, text);
 }
 
 void DeclareGlobal(std::string_view name, bool present) {
-    TVm& vm = TVm::Get();
-    if (vm.declareGlobalHook) vm.declareGlobalHook(name, present);
+    TResourceSystem* system = TVm::Get().resources;
+    TResource* usr = system ? system->Resolve("usr") : nullptr;
+    if (!usr) return;
+    TResource* list = usr->FindChild("global");
+    if (!list) {
+        if (!present) return;
+        if (auto made = system->ParseResourceText("<resourcelist name=\"global\"></resourcelist>"))
+            usr->AddChild(std::move(made));
+        list = usr->FindChild("global");
+        if (!list) return;
+    }
+    TResource* existing = list->FindChild(name);
+    if (present && !existing) {
+        // A name the markup cannot hold is no global's name.
+        if (name.find_first_of("\"<>") != std::string_view::npos) return;
+        if (auto made = system->ParseResourceText("<globalvalue name=\"" + std::string(name) + "\" value=\"\">"))
+            list->AddChild(std::move(made));
+    } else if (!present && existing)
+        list->RemoveChild(existing);
 }
 
 } // namespace plimo

@@ -128,7 +128,8 @@ void SetMemberByName(TInstance* instance, std::string_view name, const TValue& v
 
 // "$" followed by letters, digits, "_" and double-byte characters.
 bool IsGlobalName(std::string_view text);
-// Keeps the resource list usr.global in step with a global's existence (through the VM's hook).
+// Keeps the resource list usr.global of the VM's resource tree in step with a global's existence:
+// present adds <globalvalue name="NAME" value=""> when no child has the name, absent removes it.
 void DeclareGlobal(std::string_view name, bool present);
 
 // ---- inline fast paths ----

@@ -4,6 +4,7 @@
 
 #include "classes/alias.h"
 #include "core/errors.h"
+#include "services/regexp.h"
 
 namespace plimo {
 
@@ -46,6 +47,11 @@ TVm::~TVm() {
 TVm& TVm::Get() {
     if (!s_current) throw std::logic_error("no script machine (TVm) is alive");
     return *s_current;
+}
+
+TBRegExp& TVm::regexp() {
+    if (!m_regexp) m_regexp = std::make_unique<TBRegExp>();
+    return *m_regexp;
 }
 
 TValue* TVm::AllocCells(std::uint32_t count) {

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -20,6 +19,8 @@ class TAlias;
 class TVm;
 class TCollectorHooks;
 class TClassCompiler;
+class TResourceSystem;
+class TBRegExp;
 
 // What a host object is, so that typed access from a vtHost value is one compare.
 enum class THostKind : std::uint8_t { String, ElementList, Process, Class, Resource, Other };
@@ -79,6 +80,8 @@ public:
     TSymbolTable& symbols() { return m_symbols; }
     TAlias& aliases() { return *m_aliases; }
     TStatistics& stats() { return m_stats; }
+    // The regular-expression engine of the value layer (its compiled patterns are cached in it).
+    TBRegExp& regexp();
 
     // Value cells in the heap, zero-filled (vtNull). Stacks, globals' variables, element and result
     // cells live here so that a vtRef can point at them.
@@ -125,8 +128,8 @@ public:
     TMethodRunner* methodRunner = nullptr;
     TCollectorHooks* collector = nullptr;
     TClassCompiler* classCompiler = nullptr;
-    // Keeps the resource list usr.global in step; installed by the resource tree.
-    std::function<void(std::string_view name, bool present)> declareGlobalHook;
+    // The resource tree DeclareGlobal keeps in step (set at start-up; none in most tests).
+    TResourceSystem* resources = nullptr;
 
 private:
     static constexpr std::uint32_t kHostIndexMask = 0x00FFFFFF;
@@ -141,6 +144,7 @@ private:
     THeap m_heap;
     TSymbolTable m_symbols;
     std::unique_ptr<TAlias> m_aliases;
+    std::unique_ptr<TBRegExp> m_regexp;
     TStatistics m_stats;
     std::vector<HostSlot> m_hosts{1}; // slot 0 is never used
     std::uint32_t m_freeHost = 0;

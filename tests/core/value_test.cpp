@@ -6,7 +6,10 @@
 #include "core/errors.h"
 #include "core/symbols.h"
 #include "core/vm_fixture.h"
+#include "platform/report.h"
 #include "platform/text.h"
+#include "resources/resource_system.h"
+#include "resources/values.h"
 
 namespace plimo {
 namespace {
@@ -418,17 +421,36 @@ TEST(GlobalNames, Pattern) {
         {"$A9_z", true},    {"x$a", false},
     };
     for (const auto& [text, ok] : cases) EXPECT_EQ(IsGlobalName(text), ok) << text;
+    TVm vm(std::size_t(1) << 24); // the same through the VM's cached engine
+    for (const auto& [text, ok] : cases) EXPECT_EQ(IsGlobalName(text), ok) << text;
 }
 
-TEST_F(ValueTest, DeclareGlobalGoesThroughTheHook) {
-    std::vector<std::pair<std::string, bool>> calls;
-    DeclareGlobal("$a", true); // no hook: nothing happens
-    vm.declareGlobalHook = [&](std::string_view name, bool present) { calls.emplace_back(name, present); };
-    DeclareGlobal("$a", true);
-    DeclareGlobal("$a", false);
-    ASSERT_EQ(calls.size(), 2u);
-    EXPECT_TRUE(calls[0].second);
-    EXPECT_FALSE(calls[1].second);
+TEST_F(ValueTest, DeclareGlobalKeepsUsrGlobalInStep) {
+    TCapturingReporter reporter;
+    TResourceSystem system(reporter);
+    DeclareGlobal("$a", true); // no resource tree: nothing happens
+    system.root = system.ParseResourceText("<resourcelist name=\"root\"><resourcelist name=\"usr\"></resourcelist>"
+                                           "</resourcelist>");
+    ASSERT_NE(system.root, nullptr);
+    vm.resources = &system;
+    TResource* usr = system.root->FindChild("usr");
+    ASSERT_NE(usr, nullptr);
+
+    DeclareGlobal("$gone", false);
+    EXPECT_EQ(usr->FindChild("global"), nullptr) << "removing makes no list";
+    DeclareGlobal("$score", true);
+    DeclareGlobal("$SCORE", true);
+    TResource* global = usr->FindChild("global");
+    ASSERT_NE(global, nullptr);
+    TResource* score = global->FindChild("$score");
+    ASSERT_NE(score, nullptr);
+    EXPECT_NE(dynamic_cast<TGlobalValue*>(score), nullptr);
+    EXPECT_EQ(static_cast<TResourceList*>(global)->Count(), 1u) << "one child per name";
+    DeclareGlobal("$x\" y", true);
+    EXPECT_EQ(static_cast<TResourceList*>(global)->Count(), 1u);
+    DeclareGlobal("$Score", false);
+    EXPECT_EQ(global->FindChild("$score"), nullptr);
+    vm.resources = nullptr;
 }
 
 } // namespace
