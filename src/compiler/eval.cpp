@@ -14,7 +14,8 @@ namespace plimo {
 std::unique_ptr<TRTTI> TEvalCache::Get(std::string_view text, bool report) {
     // A class without a source file: nothing is logged for it and no class file is written.
     auto cls = std::make_unique<TRTTI>("eval" + std::to_string(counter++), m_resources);
-    lastCompileOk = m_compile && !m_compile(*cls, text, report);
+    TVm* vm = TVm::Current();
+    lastCompileOk = vm && vm->classCompiler && !vm->classCompiler->Compile(*cls, text, report);
     if (!lastCompileOk || !cls->compiled) return nullptr;
     return cls;
 }

@@ -19,10 +19,11 @@ class TResourceSystem;
 // Compiles source into cls; true when the compilation failed (the compiler's entry for one class).
 using TCompileFn = std::function<bool(TRTTI& cls, std::string_view source, bool report)>;
 
-// Makes the eval classes: every request compiles a class of its own, named "eval" + n.
+// Makes the eval classes: every request compiles a class of its own, named "eval" + n, through the
+// VM's class compiler.
 class TEvalCache {
 public:
-    TEvalCache(TCompileFn compile, TResourceSystem* resources) : m_compile(std::move(compile)), m_resources(resources) {}
+    explicit TEvalCache(TResourceSystem* resources) : m_resources(resources) {}
 
     // The compiled class, or none when the text did not compile (the class is gone then).
     std::unique_ptr<TRTTI> Get(std::string_view text, bool report);
@@ -31,7 +32,6 @@ public:
     std::int32_t counter = 0;
 
 private:
-    TCompileFn m_compile;
     TResourceSystem* m_resources;
 };
 

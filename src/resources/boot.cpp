@@ -18,11 +18,15 @@ namespace {
 const char* kVersion = "1.15";
 } // namespace
 
-// The class initialisation step: recompile from the source file when the class is not compiled.
+// Hands class compilation (initialisation steps and eval snippets) to the system's compile entry.
 class TPlimoSystem::ClassCompiler : public TClassCompiler {
 public:
     explicit ClassCompiler(TPlimoSystem& system) : m_system(system) {}
-    void CompileClass(TRTTI& cls) override { m_system.CompileClassFromFile(cls); }
+    bool Compile(TRTTI& cls, std::string_view source, bool report) override {
+        bool failed = !m_system.compile || m_system.compile(cls, source, report);
+        cls.failed = failed;
+        return failed;
+    }
 
 private:
     TPlimoSystem& m_system;
@@ -50,7 +54,7 @@ TPlimoSystem::TPlimoSystem(TReporter& reporter, TCompileFn compileFn, std::size_
     vm.reporter = &reporter;
     vm.classCompiler = m_classCompiler.get();
     resources.runtime = m_resourceRuntime.get();
-    runtime.evalCache = std::make_unique<TEvalCache>(compile, &resources);
+    runtime.evalCache = std::make_unique<TEvalCache>(&resources);
 }
 
 TPlimoSystem::~TPlimoSystem() {
@@ -59,19 +63,6 @@ TPlimoSystem::~TPlimoSystem() {
     resources.usrglobal = nullptr;
     vm.classCompiler = nullptr;
     resources.runtime = nullptr;
-}
-
-void TPlimoSystem::CompileClassFromFile(TRTTI& cls) {
-    cls.Reset();
-    std::string source;
-    try {
-        source = resources.ReadTextFile(cls.src);
-    } catch (const EInOutError&) {
-        // Already reported with the path; the class cannot be built, the others still are.
-        cls.failed = true;
-        return;
-    }
-    cls.failed = !compile || compile(cls, source, true);
 }
 
 void TPlimoSystem::Boot(const std::string& kernelFolder) {

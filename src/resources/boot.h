@@ -32,9 +32,6 @@ public:
     // Binds the natives of the binding table to the classes present (the core ones are required).
     void BindAllNatives();
 
-    // Compiles one class from its source file, as the class initialisation step does.
-    void CompileClassFromFile(TRTTI& cls);
-
     TReporter& reporter;
     TVm vm;
     TResourceSystem resources;
