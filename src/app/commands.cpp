@@ -2,7 +2,15 @@
 
 namespace plimo::app {
 
+int RunDumpCode(const std::vector<std::string>& args);
+
+namespace {
+const Command kCommands[] = {
+    {"--dump-code", RunDumpCode},
+};
+} // namespace
+
 // Each mode lives in a file of its own under src/app/ and is listed here.
-std::span<const Command> Commands() { return {}; }
+std::span<const Command> Commands() { return kCommands; }
 
 } // namespace plimo::app

@@ -6,7 +6,8 @@
 
 namespace plimo {
 
-TFunction::TFunction(TRTTI* owner, std::int32_t name, Kind kind) : owner(owner), name(name), m_kind(kind) {
+TFunction::TFunction(TRTTI* owner, std::int32_t name, Kind kind)
+    : THostObject(THostKind::Function), owner(owner), name(name), m_kind(kind) {
     if (TVm* vm = TVm::Current()) ++vm->stats().functions;
 }
 

@@ -8,6 +8,7 @@
 
 #include "core/compiled_info.h"
 #include "core/value.h"
+#include "core/vm.h"
 
 namespace plimo {
 
@@ -19,7 +20,8 @@ using TNativeProc = void (*)(TValue* receiver, std::int32_t argc, std::int32_t z
 
 // Shared between the method tables of a class and its subclasses; useCount is the number of tables
 // holding it, and the table that lets go of the last use frees it (TRTTI::ClearMethods, DefineMethod).
-class TFunction {
+// A host object so that code words can name it by its 32-bit host id, and a stale word reads as none.
+class TFunction : public THostObject {
 public:
     enum class Kind : std::uint8_t { Normal, Constructor, Destructor, Native };
 
@@ -29,6 +31,8 @@ public:
     TFunction& operator=(const TFunction&) = delete;
 
     virtual std::string GetName() const;
+    const char* HostTypeName() const override { return "TFunction"; }
+    static constexpr THostKind kKind = THostKind::Function;
 
     Kind kind() const { return m_kind; }
     bool IsConstructor() const { return m_kind == Kind::Constructor; }

@@ -1,8 +1,14 @@
 #include "core/compiled_info.h"
 
+#include <cstdio>
 #include <cstring>
 
+#include "classes/function.h"
+#include "classes/rtti.h"
 #include "core/opcodes.h"
+#include "core/symbols.h"
+#include "core/value.h"
+#include "core/vm.h"
 #include "platform/text.h"
 
 namespace plimo {
@@ -22,6 +28,23 @@ TCompiledInfo::TCompiledInfo(const std::uint8_t* bytes, std::int32_t size, TSymI
       m_symbols(std::move(symbols)), m_owner(owner) {
     if (m_size > 0) std::memcpy(m_code.get(), bytes, m_size);
 }
+
+std::int32_t ClassWord(const TRTTI* cls) { return cls ? static_cast<std::int32_t>(cls->hostId()) : 0; }
+
+std::int32_t FunctionWord(const TFunction* function) {
+    return function ? static_cast<std::int32_t>(function->hostId()) : 0;
+}
+
+namespace {
+template <class T> T* HostFromWord(std::int32_t word) {
+    TVm* vm = TVm::Current();
+    THostObject* h = vm ? vm->HostAt(static_cast<std::uint32_t>(word)) : nullptr;
+    return h && h->hostKind() == T::kKind ? static_cast<T*>(h) : nullptr;
+}
+} // namespace
+
+TRTTI* ClassFromWord(std::int32_t word) { return HostFromWord<TRTTI>(word); }
+TFunction* FunctionFromWord(std::int32_t word) { return HostFromWord<TFunction>(word); }
 
 std::int32_t TCompiledInfo::WordAt(std::int32_t offset) const {
     if (offset < 0 || offset + 4 > m_size) return -1;
@@ -117,6 +140,67 @@ void FuseCode(TCompiledInfo& code) {
             break;
         }
         at += step;
+    }
+}
+
+namespace {
+
+std::string ListingLine(const TCompiledInfo& code, std::int32_t at, std::int32_t op) {
+    auto word = [&](std::int32_t i) { return code.WordAt(at + 4 * i); };
+    auto num = [&](std::int32_t i) { return std::to_string(word(i)); };
+    auto classTag = [&](std::int32_t i) {
+        TRTTI* cls = ClassFromWord(word(i));
+        return cls ? cls->ClassTag() : std::string();
+    };
+    auto functionName = [&](std::int32_t i) {
+        TFunction* f = FunctionFromWord(word(i));
+        return f ? f->GetName() : std::string();
+    };
+    const TOpcodeInfo& info = kOpcodeInfo[op];
+    char address[16];
+    std::snprintf(address, sizeof address, "%08X:", static_cast<unsigned>(at));
+    std::string line = std::string(address) + info.text;
+    switch (info.form) {
+    case TListForm::Plain:
+    case TListForm::End: break;
+    case TListForm::Value:
+        line += ValueToText(TValue::Make(static_cast<TValueTag>(word(1) & 0xFF), static_cast<std::uint32_t>(word(2))));
+        break;
+    case TListForm::Text: {
+        const char* text = reinterpret_cast<const char*>(code.Code() + at + 8);
+        line += std::string(text, strnlen(text, static_cast<std::size_t>(word(1))));
+        break;
+    }
+    case TListForm::Index:
+    case TListForm::SymbolId:
+    case TListForm::Offset: line += num(1); break;
+    case TListForm::SecondIndex: line += num(2); break;
+    case TListForm::Symbol: line += SymbolName(word(1)); break;
+    case TListForm::CountSymbol: line += num(1) + "," + SymbolName(word(2)); break;
+    case TListForm::CountIndex: line += num(1) + "," + num(2); break;
+    case TListForm::CountFunction: line += num(1) + "," + functionName(2); break;
+    case TListForm::CountClass: line += num(1) + "," + classTag(2); break;
+    case TListForm::Class: line += classTag(1); break;
+    case TListForm::Point: {
+        TRTTI* cls = ClassFromWord(word(1));
+        line += (cls ? cls->name : std::string()) + "/" + num(2);
+        break;
+    }
+    }
+    return line;
+}
+
+} // namespace
+
+void ListCode(const TCompiledInfo& code, std::vector<std::string>& lines, std::int32_t from) {
+    std::int32_t at = from;
+    while (at + 4 <= code.Size()) {
+        std::int32_t op = code.WordAt(at);
+        if (op == Op_Halt) return;
+        std::int32_t size = InstructionSize(code, at);
+        if (size == 0) throw ECodeError(kBadOpcode.sjis());
+        lines.push_back(ListingLine(code, at, op));
+        at += size;
     }
 }
 

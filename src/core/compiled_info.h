@@ -11,6 +11,14 @@
 namespace plimo {
 
 class TRTTI;
+class TFunction;
+
+// Code words that name a class or a function hold its host id (core/vm.h): 32 bits, and a word whose
+// object has gone reads back as none instead of as freed memory.
+std::int32_t ClassWord(const TRTTI* cls);
+std::int32_t FunctionWord(const TFunction* function);
+TRTTI* ClassFromWord(std::int32_t word);
+TFunction* FunctionFromWord(std::int32_t word);
 
 // One (opcode, name) pair and the code offsets of every instruction emitted with it.
 struct TCInfoElem {

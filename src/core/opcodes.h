@@ -85,6 +85,13 @@ enum TOpcode : std::int32_t {
         OpcodeCount
 };
 
+// Sizes in bytes, as constants the interpreter folds into its pc steps.
+inline constexpr std::int32_t kOpcodeSize[OpcodeCount] = {
+#define PLIMO_OPCODE_SIZE(name, size, form, text) size,
+    PLIMO_OPCODES(PLIMO_OPCODE_SIZE)
+#undef PLIMO_OPCODE_SIZE
+};
+
 struct TOpcodeInfo {
     const char* name; // "Op_Pop" ...
     std::int32_t size;

@@ -21,9 +21,10 @@ class TCollectorHooks;
 class TClassCompiler;
 class TResourceSystem;
 class TBRegExp;
+class TInterpreter;
 
 // What a host object is, so that typed access from a vtHost value is one compare.
-enum class THostKind : std::uint8_t { String, ElementList, Process, Class, Resource, Other };
+enum class THostKind : std::uint8_t { String, ElementList, Process, Class, Resource, Function, Other };
 
 // A host-side object that scripts may hold as a vtHost value. It registers in the current VM's host
 // table when made and unregisters when it dies, so a stale vtHost id reads as "none" instead of as
@@ -126,6 +127,8 @@ public:
     // Where progress lines of the value layer go ("Decref failed at ..."); none drops them.
     TReporter* reporter = nullptr;
     TMethodRunner* methodRunner = nullptr;
+    // The interpreter's process-wide state (current process, step limit, warnings); it installs itself.
+    TInterpreter* interpreter = nullptr;
     TCollectorHooks* collector = nullptr;
     TClassCompiler* classCompiler = nullptr;
     // The resource tree DeclareGlobal keeps in step (set at start-up; none in most tests).
