@@ -6,6 +6,7 @@
 #include "classes/core_natives.h"
 #include "classes/kernel_names.h"
 #include "classes/rtti.h"
+#include "compiler/compiler.h"
 #include "core/errors.h"
 #include "platform/build_paths.h"
 #include "platform/report.h"
@@ -19,9 +20,9 @@ const char* kVersion = "1.15";
 } // namespace
 
 // Hands class compilation (initialisation steps and eval snippets) to the system's compile entry.
-class TPlimoSystem::ClassCompiler : public TClassCompiler {
+class TPlimoSystem::CompileAdapter : public TClassCompiler {
 public:
-    explicit ClassCompiler(TPlimoSystem& system) : m_system(system) {}
+    explicit CompileAdapter(TPlimoSystem& system) : m_system(system) {}
     bool Compile(TRTTI& cls, std::string_view source, bool report) override {
         bool failed = !m_system.compile || m_system.compile(cls, source, report);
         cls.failed = failed;
@@ -47,12 +48,23 @@ private:
     TPlimoSystem& m_system;
 };
 
+TPlimoSystem::TPlimoSystem(TReporter& reporter, std::size_t heapReserve)
+    : reporter(reporter), vm(heapReserve), resources(reporter), runtime(vm, reporter, &resources) {
+    m_compiler = std::make_unique<TCompiler>(resources, reporter);
+    wire();
+}
+
 TPlimoSystem::TPlimoSystem(TReporter& reporter, TCompileFn compileFn, std::size_t heapReserve)
     : reporter(reporter), vm(heapReserve), resources(reporter), runtime(vm, reporter, &resources),
-      compile(std::move(compileFn)), m_classCompiler(std::make_unique<ClassCompiler>(*this)),
-      m_resourceRuntime(std::make_unique<ResourceRuntime>(*this)) {
+      compile(std::move(compileFn)) {
+    m_compiler = std::make_unique<CompileAdapter>(*this);
+    wire();
+}
+
+void TPlimoSystem::wire() {
     vm.reporter = &reporter;
-    vm.classCompiler = m_classCompiler.get();
+    vm.classCompiler = m_compiler.get();
+    m_resourceRuntime = std::make_unique<ResourceRuntime>(*this);
     resources.runtime = m_resourceRuntime.get();
     runtime.evalCache = std::make_unique<TEvalCache>(&resources);
 }
@@ -61,8 +73,10 @@ TPlimoSystem::~TPlimoSystem() {
     // The tree goes first: destroying resources may still run snippets (onDestroy) through the runtime.
     resources.root.reset();
     resources.usrglobal = nullptr;
-    vm.classCompiler = nullptr;
     resources.runtime = nullptr;
+    runtime.evalCache.reset();
+    if (vm.classCompiler == m_compiler.get()) vm.classCompiler = nullptr;
+    m_compiler.reset();
 }
 
 void TPlimoSystem::Boot(const std::string& kernelFolder) {

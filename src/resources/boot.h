@@ -14,11 +14,15 @@
 namespace plimo {
 
 class TRTTI;
+class TInterpreter;
+class TClassCompiler;
 
 class TPlimoSystem {
 public:
-    // compile is the compiler's entry for one class (true when it failed); it compiles kernel and
-    // project classes and eval snippets alike.
+    // With the system's own compiler.
+    explicit TPlimoSystem(TReporter& reporter, std::size_t heapReserve = THeap::kDefaultReserve);
+    // With another compile entry (true when it failed) for kernel and project classes and snippets
+    // alike: tests that look at start-up only.
     TPlimoSystem(TReporter& reporter, TCompileFn compile, std::size_t heapReserve = THeap::kDefaultReserve);
     ~TPlimoSystem();
     TPlimoSystem(const TPlimoSystem&) = delete;
@@ -36,12 +40,14 @@ public:
     TVm vm;
     TResourceSystem resources;
     TRuntime runtime;
+    // The stand-in entry when one was given.
     TCompileFn compile;
 
 private:
-    class ClassCompiler;
+    class CompileAdapter;
     class ResourceRuntime;
-    std::unique_ptr<ClassCompiler> m_classCompiler;
+    void wire();
+    std::unique_ptr<TClassCompiler> m_compiler;
     std::unique_ptr<ResourceRuntime> m_resourceRuntime;
 };
 

@@ -172,3 +172,27 @@ TEST(KernelFolder, IsFoundInTheSourceTreeWhenNotBesideTheProgram) {
 
 } // namespace
 } // namespace plimo
+
+namespace plimo {
+namespace {
+
+// The kernel shipped with the program compiles with the real compiler, and every native it declares
+// is one the host binds (no "は未定義です" message), and the other way round.
+TEST(RealKernel, CompilesAndBindsWithoutMessages) {
+    TCapturingReporter reporter;
+    TPlimoSystem system(reporter, std::size_t(1) << 28);
+    system.Boot(FindKernelFolder());
+    for (const std::string& m : reporter.messages) ADD_FAILURE() << SjisToUtf8(m);
+    for (TRTTI* cls : {system.vm.objectClass, system.vm.stringClass, system.vm.arrayClass}) {
+        ASSERT_NE(cls, nullptr);
+        EXPECT_TRUE(cls->compiled) << cls->name;
+        for (std::int32_t i = 0; i < cls->MethodCount(); ++i) {
+            TFunction* f = cls->MethodAt(i);
+            if (f->IsNative())
+                EXPECT_NE(static_cast<TNativeFunction*>(f)->proc, &TNativeFunction::Unbound) << cls->name << "." << f->GetName();
+        }
+    }
+}
+
+} // namespace
+} // namespace plimo
