@@ -61,13 +61,13 @@ void TCompiledInfo::SetWordAt(std::int32_t offset, std::int32_t word) {
 std::int32_t InstructionSize(const TCompiledInfo& code, std::int32_t offset) {
     std::int32_t op = code.WordAt(offset);
     if (!IsValidOpcode(op)) return 0;
-    std::int32_t size = kOpcodeInfo[op].size;
     if (op == Op_PushString) {
+        // The length word must be there and sane before the view may add it.
         std::int32_t len = code.WordAt(offset + 4);
         if (len < 4 || (len & 3) != 0) return 0;
-        size += len;
     }
-    return offset + size <= code.Size() ? size : 0;
+    std::int32_t size = TInstruction{reinterpret_cast<const std::int32_t*>(code.Code() + offset)}.Size();
+    return size <= code.Size() - offset ? size : 0;
 }
 
 namespace {
@@ -89,46 +89,26 @@ void FuseCode(TCompiledInfo& code) {
         std::int32_t op = code.WordAt(at);
         if (op == Op_Halt) return;
         auto next = [&](std::int32_t delta) { return code.WordAt(at + delta); };
+        // Rewrites the opcode when an Op_Deref follows at derefAt; the step covers what was fused.
+        auto fuse = [&](std::int32_t derefAt, std::int32_t fused) {
+            if (next(derefAt) != Op_Deref) return derefAt;
+            code.SetWordAt(at, fused);
+            return derefAt + 4;
+        };
         std::int32_t step = 0;
         switch (op) {
-        case Op_Push:
-            if (next(12) == Op_Deref) {
-                code.SetWordAt(at, Op_Push_Deref);
-                step = 16;
-            } else {
-                step = 12;
-            }
-            break;
+        case Op_Push: step = fuse(12, Op_Push_Deref); break;
         case Op_PushThis:
             if (next(4) == Op_SMemberValPtr) {
-                if (next(12) == Op_Deref) {
-                    code.SetWordAt(at, Op_PushThis_SMemberValPtr_Deref);
-                    step = 16;
-                } else {
-                    code.SetWordAt(at, Op_PushThis_SMemberValPtr);
-                    step = 12;
-                }
+                code.SetWordAt(at, Op_PushThis_SMemberValPtr);
+                step = fuse(12, Op_PushThis_SMemberValPtr_Deref);
             } else {
                 step = 4;
             }
             break;
-        case Op_DMemberValPtr:
-            if (next(12) == Op_Deref) {
-                code.SetWordAt(at, Op_DMemberValPtr_Deref);
-                step = 16;
-            } else {
-                step = 12;
-            }
-            break;
-        case Op_LocalValPtr:
-        case Op_ArgValPtr:
-            if (next(8) == Op_Deref) {
-                code.SetWordAt(at, op == Op_LocalValPtr ? Op_LocalValPtr_Deref : Op_ArgValPtr_Deref);
-                step = 12;
-            } else {
-                step = 8;
-            }
-            break;
+        case Op_DMemberValPtr: step = fuse(12, Op_DMemberValPtr_Deref); break;
+        case Op_LocalValPtr: step = fuse(8, Op_LocalValPtr_Deref); break;
+        case Op_ArgValPtr: step = fuse(8, Op_ArgValPtr_Deref); break;
         // The pass writes these itself; meeting one means the block was fused already or is corrupt.
         case Op_LocalValPtr_Deref:
         case Op_ArgValPtr_Deref:

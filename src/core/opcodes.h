@@ -107,6 +107,21 @@ constexpr bool IsValidOpcode(std::int32_t code) { return code >= 0 && code < Opc
 // The table's name of an opcode, "Invalid Code" for any other number.
 std::string OpcodeName(std::int32_t code);
 
+// A view of one instruction in a code block: the opcode word and the operand words after it.
+struct TInstruction {
+    const std::int32_t* words;
+
+    std::int32_t Opcode() const { return words[0]; }
+    std::int32_t Operand(int i) const { return words[1 + i]; }
+    // The size in bytes; Op_PushString adds the padded length of its text. 0 for an unknown opcode.
+    std::int32_t Size() const {
+        if (!IsValidOpcode(words[0])) return 0;
+        return kOpcodeSize[words[0]] + (words[0] == Op_PushString ? words[1] : 0);
+    }
+    // The inline text of Op_PushString (zero-terminated within its padded length).
+    const char* Text() const { return reinterpret_cast<const char*>(words + 2); }
+};
+
 // The padded length of an inline text of n bytes: the text, its zero and 0-3 zero bytes of padding.
 constexpr std::int32_t PaddedTextLength(std::int32_t n) { return (n + 4) & ~3; }
 

@@ -50,6 +50,17 @@ TEST(Opcodes, NumberingNamesAndSizes) {
     EXPECT_EQ(OpcodeName(-1), "Invalid Code");
 }
 
+TEST(Opcodes, InstructionViewSizes) {
+    std::int32_t pushString[] = {Op_PushString, 8, 0x64636261, 0};
+    std::int32_t dcall[] = {Op_DCall, 2, 7, 0};
+    std::int32_t bad[] = {60};
+    EXPECT_EQ(TInstruction{pushString}.Size(), 16);
+    EXPECT_STREQ(TInstruction{pushString}.Text(), "abcd");
+    EXPECT_EQ(TInstruction{dcall}.Size(), 16);
+    EXPECT_EQ(TInstruction{dcall}.Operand(1), 7);
+    EXPECT_EQ(TInstruction{bad}.Size(), 0);
+}
+
 TEST(Opcodes, PaddedTextLength) {
     EXPECT_EQ(PaddedTextLength(0), 4);
     EXPECT_EQ(PaddedTextLength(3), 4);

@@ -1,0 +1,866 @@
+#include "core/interpreter.h"
+
+#include <algorithm>
+#include <cstring>
+#include <exception>
+
+#include "classes/function.h"
+#include "classes/rtti.h"
+#include "core/compiled_info.h"
+#include "core/errors.h"
+#include "core/instance.h"
+#include "core/opcodes.h"
+#include "core/strings.h"
+#include "core/symbols.h"
+#include "platform/report.h"
+
+namespace plimo {
+
+// ---- the owner of the process-wide state ----
+
+TInterpreter::TInterpreter(TVm& vm, TReporter* reporter)
+    : m_vm(&vm), m_reporter(reporter), m_previousRunner(vm.methodRunner), m_previousInterpreter(vm.interpreter),
+      m_scratch(vm.AllocCells(1)) {
+    vm.interpreter = this;
+    vm.methodRunner = this;
+}
+
+TInterpreter::~TInterpreter() {
+    try {
+        SetNull(*m_scratch);
+    } catch (const ERuntimeError&) {
+    }
+    m_vm->FreeCells(m_scratch, 1);
+    m_vm->interpreter = m_previousInterpreter;
+    m_vm->methodRunner = m_previousRunner;
+}
+
+void TInterpreter::Warn(const std::string& text) {
+    if (!m_shownWarnings.insert(text).second) return;
+    m_lastWarning = text;
+    if (TReporter* r = reporter()) r->ReportMessage(text);
+}
+
+void TInterpreter::ClearWarnings() {
+    m_shownWarnings.clear();
+    m_lastWarning.clear();
+}
+
+void TInterpreter::waitForDebugger() {
+    if (breakHook)
+        breakHook->WaitForDebugger(*this);
+    else
+        globalStepLimit = kHostBudget; // no debugger to hold the break: carry on running
+}
+
+void TInterpreter::RunToEnd(TProcess& process) {
+    bool saved = preempted;
+    // A process that cannot make progress (no code, or already inside its own Run) ends the loop.
+    while (!process.Halted() && process.m_frame && !process.Running()) process.Run(kHostBudget);
+    preempted = saved;
+}
+
+void TInterpreter::RunShortProcess(TInstance& self, std::string_view method) {
+    std::int32_t savedLimit = globalStepLimit;
+    bool keepLimit = method != "destructor";
+    try {
+        std::unique_ptr<TProcess> p = TProcess::Create(&self, method);
+        p->Run(kHostBudget);
+    } catch (const ERuntimeError& e) {
+        if (TReporter* r = reporter()) r->ReportMessage(e.text());
+    }
+    if (keepLimit) globalStepLimit = savedLimit;
+}
+
+std::int32_t RunProcessToEnd(TInstance* self, std::string_view method) {
+    TInterpreter* interp = TInterpreter::Current();
+    if (!interp) throw std::logic_error("running a process needs a live TInterpreter");
+    std::unique_ptr<TProcess> p = TProcess::Create(self, method);
+    interp->RunToEnd(*p);
+    return p->ErrorState();
+}
+
+// ---- Run ----
+
+void TProcess::reportError(const std::string& text) {
+    m_errorState = 2;
+    if (TReporter* r = m_interp->reporter()) r->ReportMessage(text);
+    Kill();
+}
+
+void TProcess::Run(std::int32_t budget) {
+    constexpr std::int32_t kHost = TInterpreter::kHostBudget;
+    if (budget <= 0) budget = kHost;
+    // A process already inside its own Run (a native running its caller) is left alone.
+    if (!m_frame || m_halted || m_running) return;
+    TInterpreter& in = *m_interp;
+    TProcess* saved = in.currentProcess;
+    in.currentProcess = this;
+    m_suspended = false;
+    m_running = true;
+    try {
+        while (budget > 0 && !m_suspended && !m_halted) {
+            m_avail = std::max(0, std::min(budget, in.globalStepLimit));
+            m_ran = m_avail;
+            if (m_avail > 0) execute();
+            if (in.globalStepLimit < kHost) in.globalStepLimit -= m_ran;
+            budget -= m_ran;
+            if (in.globalStepLimit <= 0) {
+                in.waitForDebugger();
+                if (in.globalStepLimit < kHost) budget = in.globalStepLimit;
+            }
+        }
+        if (budget <= 0 && in.recordPreemption) in.preempted = true;
+    } catch (const ERuntimeError& e) {
+        reportError(e.text());
+    } catch (const std::exception& e) {
+        reportError(e.what());
+    }
+    m_running = false;
+    in.currentProcess = saved;
+}
+
+// ---- helpers of the dispatch loop (the slow paths) ----
+
+namespace {
+
+// A vtRef to a heap cell: one subtraction, no checks (stack, member, element and scratch cells all
+// live in the VM heap).
+inline TValue RefTo(const TValue* cell) {
+    return TValue::Make(vtRef, static_cast<std::uint32_t>(reinterpret_cast<const std::byte*>(cell) - detail::g_heapBase));
+}
+
+inline bool IsLiveObject(const TValue& v) { return v.tag == vtObject && v.bits; }
+
+std::string ReasonText(const TValue& v) {
+    return ValueToText(v) + (v.tag == vtUnset ? texts::kNotInitialised.sjis() : texts::kNotObject.sjis());
+}
+
+[[noreturn]] void ThrowNotCallable(const std::string& name) {
+    throw ERuntimeError(texts::kNativePrefix.sjis() + name + texts::kCannotCall.sjis());
+}
+
+[[noreturn]] void ThrowMethodMissing(const std::string& name) {
+    throw ERuntimeError(texts::kMethodPrefix.sjis() + name + texts::kNotDefined.sjis());
+}
+
+// The bytecode function a call may enter: natives are refused.
+TNormalFunction* Callable(TFunction* fn) {
+    if (fn->IsNative()) ThrowNotCallable(fn->GetName());
+    return static_cast<TNormalFunction*>(fn);
+}
+
+// Restores the debugger's step allowance after work that may run nested processes (destructors).
+class TStepLimitGuard {
+public:
+    explicit TStepLimitGuard(TInterpreter& in) : m_in(in), m_saved(in.globalStepLimit) {}
+    ~TStepLimitGuard() { m_in.globalStepLimit = m_saved; }
+
+private:
+    TInterpreter& m_in;
+    std::int32_t m_saved;
+};
+
+// Op_AddSubst / Op_SubSubst: numbers only, no string concatenation; r is consumed.
+void UpdateByAdding(TValue& t, TValue& r, bool subtract) {
+    bool tNum = t.tag == vtInt || t.tag == vtFloat;
+    bool rNum = r.tag == vtInt || r.tag == vtFloat;
+    if (tNum) {
+        if (!rNum) {
+            ReleaseValue(r);
+        } else if (t.tag == vtInt && r.tag == vtInt) {
+            std::uint32_t a = t.bits, b = r.bits;
+            t.bits = subtract ? a - b : a + b;
+        } else {
+            long double a = t.tag == vtInt ? t.asInt() : t.asFloat();
+            long double b = r.tag == vtInt ? r.asInt() : r.asFloat();
+            t = TValue::Float(static_cast<float>(subtract ? a - b : a + b));
+        }
+    } else if (t.tag == vtObject) {
+        ReleaseValue(r);
+    } else {
+        AssignValue(t, r);
+        ReleaseValue(r);
+    }
+    r = TValue::Null();
+}
+
+} // namespace
+
+[[noreturn]] static void ThrowStackOverflow() { throw ERuntimeError(texts::kStackOverflow); }
+
+// Member by name. The instruction's word 2 caches the slot found last.
+static void DynamicMember(TInterpreter& in, TValue& top, std::int32_t* ins, bool wantValue) {
+    std::int32_t symbol = ins[1];
+    auto missing = [&] {
+        if (wantValue) return TValue::Error(0);
+        SetError(*in.ScratchCell(), 0);
+        return RefTo(in.ScratchCell());
+    };
+    if (IsLiveObject(top)) {
+        TInstance* object = ObjectOf(top);
+        TRTTI* cls = InstanceClass(object);
+        std::int32_t hint = ins[2];
+        std::int32_t slot = cls ? cls->FindMember(symbol, hint) : -1;
+        TValue held = top;
+        if (slot >= 0) {
+            ins[2] = hint;
+            TValue* cell = object->members() + slot;
+            if (wantValue) {
+                top = *cell;
+                RetainValue(top);
+            } else {
+                top = RefTo(cell);
+            }
+        } else {
+            ins[2] = 0;
+            in.Warn(texts::kVariablePrefix.sjis() + SymbolName(symbol) + texts::kNotDefined.sjis());
+            top = missing();
+        }
+        ReleaseValue(held);
+        return;
+    }
+    if (top.tag != vtError)
+        in.Warn(ReasonText(top) + texts::kMemberVariable.sjis() + SymbolName(symbol) + texts::kCannotRefer.sjis());
+    TValue held = top;
+    top = missing();
+    ReleaseValue(held);
+}
+
+// A member by slot on something that is not an object (only possible through a hook running with a
+// non-object `this`): the same warning and fallback as a member by name.
+static TValue StaticMemberMiss(TInterpreter& in, const TValue& target, const TCompiledInfo* code,
+                               std::int32_t slot, bool wantValue) {
+    TRTTI* owner = code ? code->Owner() : nullptr;
+    std::string name = owner && slot >= 0 && slot < owner->memberNames.Count() ? owner->memberNames.NameAt(slot) : "";
+    if (target.tag != vtError)
+        in.Warn(ReasonText(target) + texts::kMemberVariable.sjis() + name + texts::kCannotRefer.sjis());
+    if (wantValue) return TValue::Error(0);
+    SetError(*in.ScratchCell(), 0);
+    return RefTo(in.ScratchCell());
+}
+
+// The function Op_DCall enters: the method by name, or the _errorHook standing in for it.
+static TNormalFunction* FindDynamic(TInterpreter& in, const TValue& receiver, std::int32_t* ins) {
+    std::int32_t symbol = ins[2];
+    const std::string& name = SymbolName(symbol);
+    std::int32_t none = -1;
+    if (IsLiveObject(receiver)) {
+        TRTTI* cls = InstanceClass(ObjectOf(receiver));
+        if (cls) {
+            std::int32_t hint = ins[3];
+            TFunction* fn = cls->FindMethod(symbol, hint);
+            ins[3] = hint;
+            if (fn) return Callable(fn);
+            in.Warn(texts::kMethodPrefix.sjis() + name + texts::kNotDefined.sjis());
+            if (TFunction* hook = cls->FindMethod(kSymErrorHook, none)) return Callable(hook);
+        }
+        ThrowMethodMissing(name);
+    }
+    if (receiver.tag != vtError)
+        in.Warn(ReasonText(receiver) + texts::kMethodComma.sjis() + name + texts::kCannotInvoke.sjis());
+    if (TRTTI* object = in.vm().objectClass)
+        if (TFunction* hook = object->FindMethod(kSymErrorHook, none)) return Callable(hook);
+    throw ERuntimeError(ValueToText(receiver) + texts::kNotObject.sjis() + texts::kMethodComma.sjis() + name +
+                        texts::kCannotInvoke.sjis());
+}
+
+// The function Op_SCall enters: the receiver's class's method table, slot by slot.
+static TNormalFunction* FindStatic(const TValue& receiver, std::int32_t slot, const TCompiledInfo* code) {
+    TRTTI* cls = IsLiveObject(receiver) ? InstanceClass(ObjectOf(receiver)) : nullptr;
+    if (TFunction* fn = cls ? cls->MethodAt(slot) : nullptr) return Callable(fn);
+    TRTTI* owner = code ? code->Owner() : nullptr;
+    TFunction* declared = owner ? owner->MethodAt(slot) : nullptr;
+    std::string name = declared ? declared->GetName() : std::string();
+    if (!cls)
+        throw ERuntimeError(ValueToText(receiver) + texts::kNotObject.sjis() + texts::kMethodComma.sjis() + name +
+                            texts::kCannotInvoke.sjis());
+    ThrowMethodMissing(name);
+}
+
+// ---- the dispatch loop ----
+
+void TProcess::execute() {
+    TInterpreter& in = *m_interp;
+    TVm& vm = in.vm();
+    std::int32_t* pc = m_pc;
+    TValue* sp = m_sp;
+    TValue* frame = m_frame;
+    TValue* receiver = m_receiver;
+    std::int32_t avail = m_avail;
+    TValue* const stack = m_stack;
+
+// Everything that can run other code (natives, object creation, warnings' message boxes) or change
+// frames sees the registers in the process; the loop keeps them in locals otherwise.
+#define STORE() (m_pc = pc, m_sp = sp, m_frame = frame, m_receiver = receiver, m_avail = avail)
+#define LOAD() (pc = m_pc, sp = m_sp, frame = m_frame, receiver = m_receiver, avail = m_avail)
+#define ROOM(n)                                                                                            \
+    do {                                                                                                   \
+        if (sp - (n) < stack) [[unlikely]] ThrowStackOverflow();                                           \
+    } while (0)
+#define STEP(name) (pc += kOpcodeSize[Op_##name] / 4)
+#define JUMP(offset) (pc = reinterpret_cast<std::int32_t*>(reinterpret_cast<std::uint8_t*>(pc) + (offset)))
+
+#ifdef PLIMO_SWITCH_DISPATCH
+#define CASE(name) case Op_##name:
+#define NEXT() goto dispatch
+#else
+    static const void* const kDispatch[OpcodeCount] = {
+#define PLIMO_OPCODE_LABEL(name, size, form, text) &&L_##name,
+        PLIMO_OPCODES(PLIMO_OPCODE_LABEL)
+#undef PLIMO_OPCODE_LABEL
+    };
+#define CASE(name) L_##name:
+#define NEXT()                                                                                             \
+    do {                                                                                                   \
+        if (avail <= 0) goto slice_end;                                                                    \
+        --avail;                                                                                           \
+        std::uint32_t op_ = static_cast<std::uint32_t>(*pc);                                               \
+        if (op_ >= static_cast<std::uint32_t>(OpcodeCount)) [[unlikely]] goto invalid;                     \
+        goto* kDispatch[op_];                                                                              \
+    } while (0)
+#endif
+
+    try {
+#ifdef PLIMO_SWITCH_DISPATCH
+    dispatch:
+        if (avail <= 0) goto slice_end;
+        --avail;
+        switch (*pc) {
+#else
+        NEXT();
+        {
+#endif
+        CASE(Pop) {
+            ReleaseValue(*sp);
+            ++sp;
+            STEP(Pop);
+            NEXT();
+        }
+        CASE(Push) {
+            ROOM(1);
+            --sp;
+            std::memcpy(sp, pc + 1, sizeof(TValue));
+            STEP(Push);
+            NEXT();
+        }
+        CASE(PushString) {
+            ROOM(1);
+            std::int32_t length = pc[1];
+            const char* text = reinterpret_cast<const char*>(pc + 2);
+            STORE();
+            TInstance* s;
+            {
+                TStepLimitGuard guard(in);
+                s = MakeString(std::string_view(text, strnlen(text, static_cast<std::size_t>(length))));
+            }
+            --sp;
+            *sp = TValue::Null();
+            SetObject(*sp, s);
+            pc += (8 + length) / 4;
+            NEXT();
+        }
+        CASE(PushThis) {
+            ROOM(1);
+            --sp;
+            *sp = *receiver;
+            RetainValue(*sp);
+            STEP(PushThis);
+            NEXT();
+        }
+        CASE(SMemberValPtr) {
+            if (IsLiveObject(*sp)) [[likely]] {
+                TValue held = *sp;
+                *sp = RefTo(ObjectOf(held)->members() + pc[1]);
+                ReleaseValue(held);
+            } else {
+                STORE();
+                TValue held = *sp;
+                *sp = StaticMemberMiss(in, held, codeOf(frame), pc[1], false);
+                ReleaseValue(held);
+            }
+            STEP(SMemberValPtr);
+            NEXT();
+        }
+        CASE(DMemberValPtr) {
+            STORE();
+            DynamicMember(in, *sp, pc, false);
+            STEP(DMemberValPtr);
+            NEXT();
+        }
+        CASE(LocalValPtr) {
+            ROOM(1);
+            --sp;
+            *sp = RefTo(frame - pc[1]);
+            STEP(LocalValPtr);
+            NEXT();
+        }
+        CASE(ArgValPtr) {
+            ROOM(1);
+            std::int32_t i = pc[1];
+            TValue* cell;
+            if (i >= 0 && i < record(frame).argc) {
+                cell = receiver - (i + 1);
+            } else {
+                cell = in.ScratchCell();
+                SetNull(*cell);
+            }
+            --sp;
+            *sp = RefTo(cell);
+            STEP(ArgValPtr);
+            NEXT();
+        }
+        CASE(PushThis_SMemberValPtr) {
+            ROOM(1);
+            TValue v = IsLiveObject(*receiver) ? RefTo(ObjectOf(*receiver)->members() + pc[2])
+                                               : (STORE(), StaticMemberMiss(in, *receiver, codeOf(frame), pc[2], false));
+            --sp;
+            *sp = v;
+            STEP(PushThis_SMemberValPtr);
+            NEXT();
+        }
+        CASE(PushThis_SMemberValPtr_Deref) {
+            ROOM(1);
+            TValue v;
+            if (IsLiveObject(*receiver)) [[likely]] {
+                v = ObjectOf(*receiver)->members()[pc[2]];
+                RetainValue(v);
+            } else {
+                STORE();
+                v = StaticMemberMiss(in, *receiver, codeOf(frame), pc[2], true);
+            }
+            --sp;
+            *sp = v;
+            STEP(PushThis_SMemberValPtr_Deref);
+            NEXT();
+        }
+        CASE(DMemberValPtr_Deref) {
+            STORE();
+            DynamicMember(in, *sp, pc, true);
+            STEP(DMemberValPtr_Deref);
+            NEXT();
+        }
+        CASE(LocalValPtr_Deref) {
+            ROOM(1);
+            --sp;
+            *sp = frame[-pc[1]];
+            RetainValue(*sp);
+            STEP(LocalValPtr_Deref);
+            NEXT();
+        }
+        CASE(ArgValPtr_Deref) {
+            ROOM(1);
+            std::int32_t i = pc[1];
+            --sp;
+            if (i >= 0 && i < record(frame).argc) {
+                *sp = receiver[-(i + 1)];
+                RetainValue(*sp);
+            } else {
+                *sp = TValue::Null();
+            }
+            STEP(ArgValPtr_Deref);
+            NEXT();
+        }
+        CASE(Push_Deref) {
+            ROOM(1);
+            TValue constant;
+            std::memcpy(&constant, pc + 1, sizeof constant);
+            --sp;
+            if (constant.tag == vtRef && constant.bits) {
+                *sp = *RefTarget(constant);
+                RetainValue(*sp);
+            } else {
+                *sp = constant;
+            }
+            STEP(Push_Deref);
+            NEXT();
+        }
+        CASE(DCall) {
+            STORE();
+            std::int32_t argc = pc[1];
+            if (argc < 0 || sp + argc >= stack + kStackSlots) ThrowStackOverflow();
+            enterCall(FindDynamic(in, sp[argc], pc), argc, kOpcodeSize[Op_DCall]);
+            LOAD();
+            NEXT();
+        }
+        CASE(SCall) {
+            STORE();
+            std::int32_t argc = pc[1];
+            if (argc < 0 || sp + argc >= stack + kStackSlots) ThrowStackOverflow();
+            enterCall(FindStatic(sp[argc], pc[2], codeOf(frame)), argc, kOpcodeSize[Op_SCall]);
+            LOAD();
+            NEXT();
+        }
+        CASE(SuperCall) {
+            STORE();
+            std::int32_t argc = pc[1];
+            if (argc < 0 || sp + argc >= stack + kStackSlots) ThrowStackOverflow();
+            TFunction* fn = FunctionFromWord(pc[2]);
+            if (!fn) ThrowMethodMissing(std::string());
+            enterCall(Callable(fn), argc, kOpcodeSize[Op_SuperCall]);
+            LOAD();
+            NEXT();
+        }
+        CASE(NativeCall) {
+            std::int32_t argc = pc[1];
+            if (argc < 0 || sp + argc >= stack + kStackSlots) ThrowStackOverflow();
+            TFunction* fn = FunctionFromWord(pc[2]);
+            if (!fn) ThrowMethodMissing(std::string());
+            if (!fn->IsNative()) ThrowNotCallable(fn->GetName());
+            TValue* base = sp + argc;
+            // The arguments stay on the stack for the call, so a kill or an error meanwhile releases them.
+            STORE();
+            static_cast<TNativeFunction*>(fn)->proc(base, argc, 0);
+            if (m_released) return; // the native killed this very process: its stack is gone
+            avail = m_avail;        // the native may have suspended or stopped it
+            for (TValue* arg = base - argc; arg < base; ++arg) {
+                TValue v = *arg;
+                *arg = TValue::Null();
+                sp = arg + 1;
+                ReleaseValue(v);
+            }
+            sp = base;
+            STEP(NativeCall);
+            NEXT();
+        }
+        CASE(Constructor) {
+            STORE();
+            std::int32_t argc = pc[1];
+            if (argc < 0 || sp + argc >= stack + kStackSlots) ThrowStackOverflow();
+            TRTTI* cls = ClassFromWord(pc[2]);
+            if (!cls) ThrowMethodMissing("constructor");
+            TInstance* instance;
+            {
+                TStepLimitGuard guard(in);
+                instance = cls->NewInstance();
+            }
+            // The compiler pushed a placeholder into the receiver slot; it is overwritten, not released.
+            sp[argc] = TValue::Make(vtObject, InstanceHandle(instance));
+            RetainValue(sp[argc]);
+            if (TFunction* ctor = cls->GetConstructor()) {
+                enterCall(Callable(ctor), argc, kOpcodeSize[Op_Constructor]);
+                LOAD();
+            } else {
+                // No constructor: the new instance is the expression's value, as if one had returned it.
+                for (std::int32_t i = 0; i < argc; ++i) {
+                    TValue v = *sp;
+                    *sp++ = TValue::Null();
+                    m_sp = sp;
+                    ReleaseValue(v);
+                }
+                STEP(Constructor);
+            }
+            NEXT();
+        }
+        CASE(Add) {
+            if (sp[0].tag == vtInt && sp[1].tag == vtInt) [[likely]] {
+                sp[1].bits += sp[0].bits;
+            } else {
+                STORE(); // a string result may reuse a pooled block and run a destructor
+                ArithValues(TArithOp::Add, sp[1], sp[0]);
+            }
+            ++sp;
+            STEP(Add);
+            NEXT();
+        }
+        CASE(Sub) {
+            if (sp[0].tag == vtInt && sp[1].tag == vtInt) [[likely]]
+                sp[1].bits -= sp[0].bits;
+            else
+                ArithValues(TArithOp::Sub, sp[1], sp[0]);
+            ++sp;
+            STEP(Sub);
+            NEXT();
+        }
+        CASE(Mul) {
+            if (sp[0].tag == vtInt && sp[1].tag == vtInt) [[likely]]
+                sp[1].bits *= sp[0].bits;
+            else
+                ArithValues(TArithOp::Mul, sp[1], sp[0]);
+            ++sp;
+            STEP(Mul);
+            NEXT();
+        }
+        CASE(Div) {
+            ArithValues(TArithOp::Div, sp[1], sp[0]);
+            ++sp;
+            STEP(Div);
+            NEXT();
+        }
+        CASE(Mod) {
+            ArithValues(TArithOp::Mod, sp[1], sp[0]);
+            ++sp;
+            STEP(Mod);
+            NEXT();
+        }
+#define PLIMO_COMPARE_CASE(name)                                                                           \
+    CASE(name) {                                                                                           \
+        float d;                                                                                           \
+        if (sp[0].tag == vtInt && sp[1].tag == vtInt) [[likely]] {                                         \
+            d = static_cast<float>(static_cast<std::int32_t>(sp[1].bits - sp[0].bits));                     \
+        } else {                                                                                           \
+            d = CompareValues(sp[1], sp[0]);                                                               \
+            TValue l = sp[1], r = sp[0];                                                                   \
+            sp[1] = sp[0] = TValue::Null();                                                                \
+            ReleaseValue(l);                                                                               \
+            ReleaseValue(r);                                                                               \
+        }                                                                                                  \
+        sp[1] = TValue::Float(CompareHolds(TCompareOp::name, d) ? 1.0f : 0.0f);                            \
+        ++sp;                                                                                              \
+        STEP(name);                                                                                        \
+        NEXT();                                                                                            \
+    }
+        PLIMO_COMPARE_CASE(GT)
+        PLIMO_COMPARE_CASE(GTE)
+        PLIMO_COMPARE_CASE(LT)
+        PLIMO_COMPARE_CASE(LTE)
+        PLIMO_COMPARE_CASE(EQ)
+        PLIMO_COMPARE_CASE(NEQ)
+#undef PLIMO_COMPARE_CASE
+        CASE(And) {
+            STEP(And);
+            NEXT();
+        }
+        CASE(Or) {
+            STEP(Or);
+            NEXT();
+        }
+        CASE(Is) {
+            bool is = IsInstanceOf(*sp, ClassFromWord(pc[1]));
+            TValue held = *sp;
+            *sp = TValue::Int(is ? 1 : 0);
+            ReleaseValue(held);
+            STEP(Is);
+            NEXT();
+        }
+        CASE(Not) {
+            NotValue(*sp);
+            STEP(Not);
+            NEXT();
+        }
+        CASE(Neg) {
+            NegValue(*sp);
+            STEP(Neg);
+            NEXT();
+        }
+        CASE(Subst) {
+            TValue* target = sp[1].tag == vtRef ? RefTarget(sp[1]) : nullptr;
+            TValue v = sp[0];
+            if (target) {
+                TValue old = *target;
+                *target = v; // the top's count moves into the target
+                sp[1] = v;
+                RetainValue(sp[1]);
+                ++sp;
+                ReleaseValue(old);
+            } else {
+                // Not a reference: nothing to assign to; the value stays as the expression's value.
+                TValue held = sp[1];
+                sp[1] = v;
+                ++sp;
+                ReleaseValue(held);
+            }
+            STEP(Subst);
+            NEXT();
+        }
+        CASE(AddSubst)
+        CASE(SubSubst) {
+            TValue* target = sp[1].tag == vtRef ? RefTarget(sp[1]) : nullptr;
+            if (target)
+                UpdateByAdding(*target, sp[0], *pc == Op_SubSubst);
+            else
+                ReleaseValue(sp[0]);
+            ++sp;
+            static_assert(kOpcodeSize[Op_AddSubst] == kOpcodeSize[Op_SubSubst]);
+            STEP(AddSubst);
+            NEXT();
+        }
+        CASE(Deref) {
+            if (sp->tag == vtRef && sp->bits) [[likely]] {
+                *sp = *RefTarget(*sp);
+                RetainValue(*sp);
+            }
+            STEP(Deref);
+            NEXT();
+        }
+        CASE(Jump) {
+            JUMP(pc[1]);
+            NEXT();
+        }
+        CASE(JumpZero) {
+            TValue v = *sp;
+            ++sp;
+            bool truth = v.tag == vtInt ? v.bits != 0 : IsTrue(v);
+            ReleaseValue(v);
+            if (truth)
+                STEP(JumpZero);
+            else
+                JUMP(pc[1]);
+            NEXT();
+        }
+        CASE(Jump_And) {
+            if (!IsTrue(*sp)) {
+                JUMP(pc[1]);
+            } else {
+                TValue v = *sp++;
+                ReleaseValue(v);
+                STEP(Jump_And);
+            }
+            NEXT();
+        }
+        CASE(Jump_Or) {
+            if (IsTrue(*sp)) {
+                JUMP(pc[1]);
+            } else {
+                TValue v = *sp++;
+                ReleaseValue(v);
+                STEP(Jump_Or);
+            }
+            NEXT();
+        }
+        CASE(Ret) {
+            STORE();
+            bool bottom = leaveCall();
+            LOAD();
+            if (bottom) goto slice_end;
+            NEXT();
+        }
+        CASE(InitForIn) {
+            ROOM(2);
+            if (!vm.arrayClass || vm.arrayBodySlot < 0 || !IsInstanceOf(*sp, vm.arrayClass))
+                throw ERuntimeError(texts::kForInNotArray);
+            TValue list = ObjectOf(*sp)->members()[vm.arrayBodySlot];
+            sp[-1] = list;
+            sp[-2] = TValue::Int(0);
+            sp -= 2;
+            STEP(InitForIn);
+            NEXT();
+        }
+        CASE(DoForIn) {
+            // Slots from the top: index, element list, array, variable reference.
+            std::int32_t index = ValueToInt(sp[0]);
+            TElementList* list = HostAs<TElementList>(sp[1]);
+            // The count is read at every step, so elements appended by the body are visited too.
+            if (list && index >= 0 && index < list->Count()) {
+                if (TValue* var = sp[3].tag == vtRef ? RefTarget(sp[3]) : nullptr)
+                    AssignValue(*var, *list->CellAt(index));
+                sp[0] = TValue::Int(index + 1);
+                STEP(DoForIn);
+            } else {
+                JUMP(pc[1]);
+            }
+            NEXT();
+        }
+        CASE(ClearForIn) {
+            TValue array = sp[2], var = sp[3];
+            sp += 4;
+            ReleaseValue(array);
+            ReleaseValue(var);
+            STEP(ClearForIn);
+            NEXT();
+        }
+        CASE(Point) {
+            m_position[0] = pc[1];
+            m_position[1] = pc[2];
+            m_position[2] = pc[3];
+            STEP(Point);
+            NEXT();
+        }
+        CASE(Halt) {
+            STORE();
+            Stop();
+            LOAD();
+            goto slice_end;
+        }
+#ifdef PLIMO_SWITCH_DISPATCH
+        default: goto invalid;
+#endif
+        }
+    // An opcode outside the table is not executed and pc stays: the slice runs out on it.
+    invalid:
+        NEXT();
+    slice_end:
+        STORE();
+    } catch (...) {
+        STORE();
+        throw;
+    }
+#undef STORE
+#undef LOAD
+#undef ROOM
+#undef STEP
+#undef JUMP
+#undef CASE
+#undef NEXT
+}
+
+// ---- calls and returns (on the stored registers) ----
+
+void TProcess::enterCall(TNormalFunction* fn, std::int32_t argc, std::int32_t size) {
+    std::int32_t locals = static_cast<std::int32_t>(fn->localNames.size());
+    TValue* base = m_sp - (kFrameSlots + 1);
+    // The locals and one temporary must fit; deeper recursion ends the process instead of overrunning.
+    if (base - locals < m_stack) throw ERuntimeError(texts::kStackOverflow);
+    if (!fn->body) ThrowMethodMissing(fn->GetName());
+    TFrameRecord& r = record(base);
+    r.function = fn;
+    r.returnPc = m_pc + size / 4;
+    r.argc = argc;
+    r.receiver = static_cast<std::int16_t>(m_sp + argc - m_stack);
+    r.caller = m_frame ? static_cast<std::int16_t>(m_frame - m_stack) : -1;
+    r.savedPosition[0] = m_position[0];
+    r.savedPosition[1] = m_position[1];
+    m_receiver = m_sp + argc;
+    for (std::int32_t k = 0; k < locals; ++k) ClearValue(base[-k]);
+    m_sp = base - (locals - 1);
+    m_pc = reinterpret_cast<std::int32_t*>(fn->body->Code());
+    m_frame = base;
+}
+
+// Releases every cell of [from, to], then raises the first release error, if any.
+static void ReleaseDeadCells(TValue* from, TValue* to, std::exception_ptr& error) {
+    for (TValue* p = from; p <= to; ++p) {
+        try {
+            ReleaseValue(*p);
+        } catch (...) {
+            if (!error) error = std::current_exception();
+        }
+        *p = TValue::Null();
+    }
+}
+
+bool TProcess::leaveCall() {
+    TValue* top = m_sp;
+    TValue* base = m_frame;
+    TFrameRecord r = record(base);
+    TValue* receiver = m_stack + r.receiver;
+    // Without a value on the stack (code the compiler did not make) the call returns null.
+    bool hasValue = top <= base;
+    TValue result = hasValue ? *top : TValue::Null();
+    if (hasValue) *top = TValue::Null();
+    TValue oldReceiver = *receiver;
+    // The frame is taken down before anything is released, so a release error leaves a consistent
+    // process: the dead slots lie below the new top and are never visited again.
+    *receiver = result;
+    m_sp = receiver;
+    m_pc = const_cast<std::int32_t*>(r.returnPc);
+    m_position[0] = r.savedPosition[0];
+    m_position[1] = r.savedPosition[1];
+    bool bottom = r.caller < 0;
+    if (bottom) {
+        m_frame = nullptr;
+        m_result = receiver;
+        Stop();
+    } else {
+        m_frame = m_stack + r.caller;
+        m_receiver = m_stack + record(m_frame).receiver;
+    }
+    std::exception_ptr error;
+    ReleaseDeadCells(hasValue ? top : base + 1, base, error);
+    ReleaseDeadCells(receiver - r.argc, receiver - 1, error);
+    ReleaseDeadCells(&oldReceiver, &oldReceiver, error);
+    if (error) std::rethrow_exception(error);
+    return bottom;
+}
+
+} // namespace plimo
