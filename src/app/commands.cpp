@@ -3,10 +3,12 @@
 namespace plimo::app {
 
 int RunDumpCode(const std::vector<std::string>& args);
+int RunFiles(const std::vector<std::string>& args);
 
 namespace {
 const Command kCommands[] = {
     {"--dump-code", RunDumpCode},
+    {"--run", RunFiles},
 };
 } // namespace
 

@@ -6,6 +6,8 @@
 #include "classes/runtime.h"
 #include "core/errors.h"
 #include "core/instance.h"
+#include "core/interpreter.h"
+#include "core/process.h"
 #include "resources/resource.h"
 #include "resources/resource_system.h"
 
@@ -22,8 +24,21 @@ std::unique_ptr<TRTTI> TEvalCache::Get(std::string_view text, bool report) {
 
 namespace {
 
-// Runs the main code of a compiled eval class on a new instance, to its end.
-int RunEvalClass(TRTTI&) { return kEvalCompileError; }
+// Runs the main code of a compiled eval class on a new instance, to its end. The instance is destroyed
+// at once afterwards (its destructor runs now, not when its block is reused), since its class goes too.
+int RunEvalClass(TRTTI& cls) {
+    TInterpreter* interp = TInterpreter::Current();
+    if (!interp) return kEvalCompileError;
+    TInstance* self = cls.NewInstance();
+    std::int32_t state;
+    {
+        std::unique_ptr<TProcess> process = TProcess::Create(self, "");
+        interp->RunToEnd(*process);
+        state = process->ErrorState();
+    }
+    if (self->refCount >= 0) DestroyInstance(self);
+    return state;
+}
 
 } // namespace
 

@@ -7,6 +7,7 @@
 #include "classes/kernel_names.h"
 #include "classes/rtti.h"
 #include "compiler/compiler.h"
+#include "core/interpreter.h"
 #include "core/errors.h"
 #include "platform/build_paths.h"
 #include "platform/report.h"
@@ -64,6 +65,7 @@ TPlimoSystem::TPlimoSystem(TReporter& reporter, TCompileFn compileFn, std::size_
 void TPlimoSystem::wire() {
     vm.reporter = &reporter;
     vm.classCompiler = m_compiler.get();
+    interpreter = std::make_unique<TInterpreter>(vm, &reporter);
     m_resourceRuntime = std::make_unique<ResourceRuntime>(*this);
     resources.runtime = m_resourceRuntime.get();
     runtime.evalCache = std::make_unique<TEvalCache>(&resources);
@@ -75,6 +77,7 @@ TPlimoSystem::~TPlimoSystem() {
     resources.usrglobal = nullptr;
     resources.runtime = nullptr;
     runtime.evalCache.reset();
+    interpreter.reset();
     if (vm.classCompiler == m_compiler.get()) vm.classCompiler = nullptr;
     m_compiler.reset();
 }

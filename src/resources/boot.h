@@ -40,6 +40,7 @@ public:
     TVm vm;
     TResourceSystem resources;
     TRuntime runtime;
+    std::unique_ptr<TInterpreter> interpreter;
     // The stand-in entry when one was given.
     TCompileFn compile;
 

@@ -183,7 +183,8 @@ TEST(RealKernel, CompilesAndBindsWithoutMessages) {
     TPlimoSystem system(reporter, std::size_t(1) << 28);
     system.Boot(FindKernelFolder());
     for (const std::string& m : reporter.messages) ADD_FAILURE() << SjisToUtf8(m);
-    for (TRTTI* cls : {system.vm.objectClass, system.vm.stringClass, system.vm.arrayClass}) {
+    auto* process = dynamic_cast<TRTTI*>(system.resources.Resolve("classes.lang.Process"));
+    for (TRTTI* cls : {system.vm.objectClass, system.vm.stringClass, system.vm.arrayClass, process}) {
         ASSERT_NE(cls, nullptr);
         EXPECT_TRUE(cls->compiled) << cls->name;
         for (std::int32_t i = 0; i < cls->MethodCount(); ++i) {
