@@ -18,31 +18,19 @@
 #include "core/vm.h"
 #include "platform/report.h"
 #include "resources/resource_system.h"
+#include "../core/vm_fixture.h"
 
 namespace plimo::testing {
 
-class NativesFixture : public ::testing::Test {
+class NativesFixture : public VmFixture {
 protected:
     NativesFixture() {
         objectClass = MakeClass("Object", {});
-        stringClass = MakeClass("String", {"_body"}, objectClass.get());
         arrayClass = MakeClass("Array", {"_x"}, objectClass.get());
         vm.objectClass = objectClass.get();
-        vm.stringClass = stringClass.get();
         vm.arrayClass = arrayClass.get();
         vm.arrayBodySlot = 0;
         runtime.printHook = [this](std::string_view s) { printed.emplace_back(s); };
-    }
-
-    std::unique_ptr<TRTTI> MakeClass(const std::string& name, std::initializer_list<const char*> members,
-                                     TRTTI* super = nullptr) {
-        auto cls = std::make_unique<TRTTI>(name);
-        cls->superclass = super;
-        cls->InheritMembers();
-        cls->InheritMethods();
-        for (const char* m : members) cls->MemberSlot(m);
-        cls->compiled = true;
-        return cls;
     }
 
     // Calls the native named name from table with receiver and arguments; gives the result (a counted
@@ -69,25 +57,13 @@ protected:
         return result;
     }
 
-    // A counted value holding a new string.
-    TValue Str(const std::string& text) {
-        TValue v = TValue::Null();
-        SetObject(v, MakeString(text));
-        return v;
-    }
-    TValue Obj(TInstance* instance) {
-        TValue v = TValue::Null();
-        SetObject(v, instance);
-        return v;
-    }
     static TValue I(std::int32_t n) { return TValue::Int(n); }
     static TValue F(float x) { return TValue::Float(x); }
 
-    TVm vm{std::size_t(1) << 28};
     TCapturingReporter reporter;
     TResourceSystem resources{reporter};
     TRuntime runtime{vm, reporter, &resources};
-    std::unique_ptr<TRTTI> objectClass, stringClass, arrayClass;
+    std::unique_ptr<TRTTI> objectClass, arrayClass;
     std::vector<std::string> printed;
 };
 
