@@ -39,6 +39,8 @@ int RunFiles(const std::vector<std::string>& args) {
     system.runtime.printHook = WriteStdout;
     try {
         system.Boot(FindKernelFolder());
+    } catch (const EInOutError&) {
+        return kDidNotCompile; // the missing file has been reported
     } catch (const std::exception& e) {
         reporter.ReportMessage(e.what());
         return kDidNotCompile;
@@ -61,6 +63,8 @@ int RunFiles(const std::vector<std::string>& args) {
     TResource* mount = system.resources.AttachResource("usr", std::move(usr));
     try {
         if (mount) mount->Initialize();
+    } catch (const EInOutError&) {
+        return kDidNotCompile;
     } catch (const std::exception& e) {
         reporter.ReportMessage(e.what());
         return kDidNotCompile;
