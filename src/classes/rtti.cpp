@@ -231,8 +231,10 @@ void TRTTI::SaveTo(TLines& lines, const std::string& indent) {
 void TRTTI::ReleaseObjects() {
     TResource::ReleaseObjects();
     if (blockSize < 0 || !vm()) return;
-    for (TInstance* b : m_pool)
-        if (b->refCount >= 0) DestroyInstance(b);
+    // By index over the blocks present now: a destructor may create instances and grow the pool.
+    const std::size_t count = m_pool.size();
+    for (std::size_t i = 0; i < count && i < m_pool.size(); ++i)
+        if (m_pool[i]->refCount >= 0) DestroyInstance(m_pool[i]);
 }
 
 void TRTTI::MarkValues() {

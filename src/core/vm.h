@@ -97,6 +97,11 @@ public:
     void FreeInstanceBlock(TInstance* block, std::uint32_t bytes);
     // The block a raw handle from a script names, or none when it names no instance block.
     TInstance* InstanceAt(std::uint32_t handle) const;
+    // The same, but only for an instance that exists (count 0 or more), not a free block.
+    TInstance* LiveInstanceAt(std::uint32_t handle) const {
+        TInstance* block = InstanceAt(handle);
+        return block && block->refCount >= 0 ? block : nullptr;
+    }
 
     // The host table; ids carry a generation in their top byte so a reused slot is not mistaken for
     // the object that had it before.

@@ -77,8 +77,10 @@ TResourceSystem::TResourceSystem(TReporter& reporter) : reporter(&reporter) {
 }
 
 TResourceSystem::~TResourceSystem() {
+    if (m_vm && TVm::Current() == m_vm && m_vm->resources == this) m_vm->resources = nullptr;
     m_tearingDown = true;
     root.reset();
+    m_detachedGlobals.reset();
     usrglobal = nullptr;
 }
 
@@ -176,12 +178,18 @@ std::unique_ptr<TResource> TResourceSystem::LoadResourceFile(std::string_view gi
 
 TResourceList* TResourceSystem::UsrGlobal() {
     if (usrglobal) return usrglobal;
-    if (!root) root = std::make_unique<TResourceList>(this);
-    if (auto* found = dynamic_cast<TResourceList*>(root->FindChild("usrglobal"))) return usrglobal = found;
+    auto* rootList = dynamic_cast<TResourceList*>(root.get());
+    if (rootList)
+        if (auto* found = dynamic_cast<TResourceList*>(rootList->FindChild("usrglobal"))) return usrglobal = found;
     auto made = std::make_unique<TResourceList>(this);
     made->name = "usrglobal";
     usrglobal = made.get();
-    root->AddChild(std::move(made));
+    if (rootList) {
+        rootList->AddChild(std::move(made));
+    } else {
+        // A root that holds no children (or none yet): the globals live beside the tree.
+        m_detachedGlobals = std::move(made);
+    }
     return usrglobal;
 }
 
@@ -222,12 +230,12 @@ TResource* TResourceSystem::NewResource(std::string_view file, std::string_view 
 TResource* TResourceSystem::AttachResource(std::string_view path, std::unique_ptr<TResource> resource) {
     if (!resource) return nullptr;
     resource->name = LastName(path);
-    TResource* parent = Resolve(ParentPath(path));
+    // Only lists keep children; given to anything else the resource is discarded.
+    auto* parent = dynamic_cast<TResourceList*>(Resolve(ParentPath(path)));
     if (!parent) return nullptr;
     TResource* raw = resource.get();
     parent->AddChild(std::move(resource));
-    // A parent that keeps no children (not a list) has destroyed it.
-    return raw->parent == parent ? raw : nullptr;
+    return raw;
 }
 
 void TResourceSystem::DeleteResource(std::string_view path) {
@@ -238,7 +246,9 @@ void TResourceSystem::DeleteResource(std::string_view path) {
 
 bool TResourceSystem::SaveResource(std::string_view path) {
     TResource* resource = Resolve(path);
-    if (!resource || resource->src.empty()) {
+    // Only a list stands for a markup file of its own; any other resource's src is its source or data
+    // file, which its markup line must not overwrite.
+    if (!resource || resource->src.empty() || !dynamic_cast<TResourceList*>(resource)) {
         if (reporter) reporter->ReportMessage(std::string(path) + texts::kCannotSave.sjis());
         return false;
     }
@@ -247,6 +257,11 @@ bool TResourceSystem::SaveResource(std::string_view path) {
     if (WriteFileAtomic(resource->src, joinLines(lines))) return true;
     if (reporter) reporter->ReportMessage(resource->src + texts::kCannotSave.sjis());
     return false;
+}
+
+void TResourceSystem::AttachToVm(TVm& vm) {
+    m_vm = &vm;
+    vm.resources = this;
 }
 
 // ---- initialisation ----

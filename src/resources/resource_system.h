@@ -15,6 +15,7 @@
 namespace plimo {
 
 class TSGML;
+class TVm;
 
 // What resource code needs from the script runtime, which is built on top of it. The runtime
 // implements it; tests use a double. Without one, snippets do not run and nothing is marked.
@@ -81,6 +82,8 @@ public:
     // Initialisation passes over a subtree until nothing is pending; raises ERuntimeError with
     // "初期化に失敗しました" or "循環参照があります".
     bool InitializeResource(TResource& resource);
+    // Makes this the tree the VM's global declarations keep in step, until this system ends.
+    void AttachToVm(TVm& vm);
     // True while the root is being destroyed.
     bool TearingDown() const { return m_tearingDown; }
 
@@ -96,6 +99,8 @@ private:
     std::map<std::string, TTagFactory, std::less<>> m_factories;
     std::vector<std::string> m_loading; // files being read, innermost last: a link back to one is a cycle
     bool m_tearingDown = false;
+    TVm* m_vm = nullptr;
+    std::unique_ptr<TResourceList> m_detachedGlobals;
 };
 
 } // namespace plimo

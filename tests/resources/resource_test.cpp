@@ -110,6 +110,16 @@ TEST_F(ResourceTest, DollarNamesAreGlobalsMadeOnFirstUse) {
     EXPECT_EQ(system.Resolve("plain"), nullptr);
 }
 
+TEST_F(ResourceTest, GlobalsNeedNoListAtTheRoot) {
+    mount("<class name=\"Only\" src=\"only.plimo\">");
+    TResource* g = system.Resolve("$x");
+    ASSERT_NE(g, nullptr);
+    EXPECT_EQ(system.Resolve("$x"), g);
+    EXPECT_EQ(g->parent, system.usrglobal);
+    system.root.reset();
+    EXPECT_EQ(system.Resolve("$x"), nullptr);
+}
+
 TEST_F(ResourceTest, UniqueChildName) {
     struct Case {
         std::vector<const char*> names;
@@ -280,6 +290,11 @@ TEST_F(ResourceTest, SaveResourceReplacesTheFileAtomically) {
 
     EXPECT_FALSE(system.SaveResource("usr.quote"));
     EXPECT_EQ(reporter.messages.back(), "usr.quote" + sjis("は保存できません"));
+    // A class's src is its source: saving it would write markup over the program.
+    write("Ball.plimo", "extends classes.lang.Object;\r\n");
+    ASSERT_TRUE(system.NewResource(dir + "/Ball.plimo", "usr.Ball", 2));
+    EXPECT_FALSE(system.SaveResource("usr.Ball"));
+    EXPECT_EQ(read(dir + "/Ball.plimo"), "extends classes.lang.Object;\r\n");
 }
 
 TEST_F(ResourceTest, NewAttachAndDeleteResources) {
@@ -299,6 +314,7 @@ TEST_F(ResourceTest, NewAttachAndDeleteResources) {
     ASSERT_TRUE(dynamic_cast<TResourceList*>(list));
     EXPECT_TRUE(dynamic_cast<TGlobalValue*>(system.NewResource("", "usr.$v", 1)));
     EXPECT_EQ(system.NewResource("", "nowhere.x", 0), nullptr);
+    EXPECT_EQ(system.NewResource("", "usr.title.x", 0), nullptr); // a parameter holds no children
 
     auto param = std::make_unique<TfParam>(&system);
     TResource* attached = system.AttachResource("usr.lists.p", std::move(param));
@@ -307,6 +323,20 @@ TEST_F(ResourceTest, NewAttachAndDeleteResources) {
     system.DeleteResource("usr.lists");
     EXPECT_EQ(system.Resolve("usr.lists"), nullptr);
     system.DeleteResource("usr.missing"); // nothing to do
+}
+
+TEST_F(ResourceTest, DeclaredGlobalsAreKeptInUsrGlobal) {
+    mount(kTree);
+    system.AttachToVm(vm);
+    DeclareGlobal("$score", true);
+    DeclareGlobal("$score", true);
+    TLines lines;
+    system.Resolve("usr.global")->ListPaths(lines, "g");
+    EXPECT_EQ(lines, (TLines{"g", "g.$score"}));
+    DeclareGlobal("$SCORE", false);
+    lines.clear();
+    system.Resolve("usr.global")->ListPaths(lines, "g");
+    EXPECT_EQ(lines, (TLines{"g"}));
 }
 
 TEST_F(ResourceTest, CloneReadsBackWhatWasSaved) {
