@@ -123,6 +123,53 @@ void FuseCode(TCompiledInfo& code) {
     }
 }
 
+void VerifyCode(const TCompiledInfo& code, std::int32_t locals) {
+    std::vector<bool> starts(static_cast<std::size_t>(code.Size()) + 1, false);
+    std::vector<std::pair<std::int32_t, std::int32_t>> jumps; // (instruction, target)
+    TRTTI* owner = code.Owner();
+    std::int32_t members = owner ? owner->memberNames.Count() : -1;
+    TVm* vm = TVm::Current();
+    std::int32_t at = 0, last = -1;
+    while (at < code.Size()) {
+        std::int32_t op = code.WordAt(at);
+        std::int32_t size = InstructionSize(code, at);
+        auto fail = [&] { throw ECodeError(BadOpcodeText(op, true)); };
+        if (size == 0) fail();
+        starts[static_cast<std::size_t>(at)] = true;
+        auto word = [&](std::int32_t i) { return code.WordAt(at + 4 * i); };
+        switch (op) {
+        case Op_Push:
+        case Op_Push_Deref: {
+            std::int32_t tag = word(1) & 0xFF;
+            if (tag > vtUnset || tag == vtObject) fail();
+            if (tag == vtRef && (!vm || !vm->IsHeapCell(vm->CellAt(static_cast<std::uint32_t>(word(2)))))) fail();
+            if (op == Op_Push_Deref && tag != vtRef) fail();
+            break;
+        }
+        case Op_LocalValPtr:
+        case Op_LocalValPtr_Deref:
+            if (word(1) < 0 || word(1) >= locals) fail();
+            break;
+        case Op_PushThis_SMemberValPtr:
+        case Op_PushThis_SMemberValPtr_Deref:
+            if (word(2) < 0 || (members >= 0 && word(2) >= members)) fail();
+            break;
+        case Op_Jump:
+        case Op_JumpZero:
+        case Op_Jump_And:
+        case Op_Jump_Or:
+        case Op_DoForIn: jumps.emplace_back(at, at + word(1)); break;
+        default: break;
+        }
+        last = at;
+        at += size;
+    }
+    if (last < 0 || code.WordAt(last) != Op_Halt) throw ECodeError(BadOpcodeText(Op_Halt, true));
+    for (auto [from, target] : jumps)
+        if (target < 0 || target >= code.Size() || !starts[static_cast<std::size_t>(target)])
+            throw ECodeError(BadOpcodeText(code.WordAt(from), true));
+}
+
 namespace {
 
 std::string ListingLine(const TCompiledInfo& code, std::int32_t at, std::int32_t op) {

@@ -88,6 +88,13 @@ void FuseCode(TCompiledInfo& code);
 // ("異常な命令が入っています") on an opcode outside the table.
 void ListCode(const TCompiledInfo& code, std::vector<std::string>& lines, std::int32_t from = 0);
 
+// Checks a block the interpreter did not see emitted (one read from a class file) for what the run loop
+// takes on trust: every instruction decodes inside the block, which ends with Op_Halt; every jump lands
+// on an instruction; local indices are below `locals`; members of `this` by slot are below the owner's
+// member count; constants are no objects and reference only heap cells. Raises ECodeError
+// ("異常な命令が入っています:" + the offending opcode) on the first fault.
+void VerifyCode(const TCompiledInfo& code, std::int32_t locals);
+
 // The size in bytes of the instruction at offset, Op_PushString's text included; 0 for an opcode
 // outside the table or an instruction that does not fit in the block.
 std::int32_t InstructionSize(const TCompiledInfo& code, std::int32_t offset);

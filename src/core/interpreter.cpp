@@ -118,6 +118,7 @@ void TProcess::Run(std::int32_t budget) {
     }
     m_running = false;
     in.currentProcess = saved;
+    if (m_destroyPending) delete this; // freed while it ran (TProcess::Destroy): nothing touches it now
 }
 
 // ---- helpers of the dispatch loop (the slow paths) ----
@@ -131,6 +132,11 @@ inline TValue RefTo(const TValue* cell) {
 }
 
 inline bool IsLiveObject(const TValue& v) { return v.tag == vtObject && v.bits; }
+
+inline bool HasSlot(const TInstance* object, std::int32_t slot) {
+    const TRTTI* cls = InstanceClass(object);
+    return cls && slot >= 0 && slot < (cls->blockSize - static_cast<std::int32_t>(sizeof(TInstance))) / 8;
+}
 
 std::string ReasonText(const TValue& v) {
     return ValueToText(v) + (v.tag == vtUnset ? texts::kNotInitialised.sjis() : texts::kNotObject.sjis());
@@ -227,13 +233,15 @@ static void DynamicMember(TInterpreter& in, TValue& top, std::int32_t* ins, bool
     ReleaseValue(held);
 }
 
-// A member by slot on something that is not an object (only possible through a hook running with a
-// non-object `this`): the same warning and fallback as a member by name.
+// A member by slot on something that is not an object (a hook running with a non-object `this`) or on
+// an object whose class has no such slot: the same warnings and fallback as a member by name.
 static TValue StaticMemberMiss(TInterpreter& in, const TValue& target, const TCompiledInfo* code,
                                std::int32_t slot, bool wantValue) {
     TRTTI* owner = code ? code->Owner() : nullptr;
     std::string name = owner && slot >= 0 && slot < owner->memberNames.Count() ? owner->memberNames.NameAt(slot) : "";
-    if (target.tag != vtError)
+    if (IsLiveObject(target))
+        in.Warn(texts::kVariablePrefix.sjis() + name + texts::kNotDefined.sjis());
+    else if (target.tag != vtError)
         in.Warn(ReasonText(target) + texts::kMemberVariable.sjis() + name + texts::kCannotRefer.sjis());
     if (wantValue) return TValue::Error(0);
     SetError(*in.ScratchCell(), 0);
@@ -354,6 +362,7 @@ void TProcess::execute() {
                 TStepLimitGuard guard(in);
                 s = MakeString(std::string_view(text, strnlen(text, static_cast<std::size_t>(length))));
             }
+            if (m_released) return; // a destructor run by the creation killed this process
             --sp;
             *sp = TValue::Null();
             SetObject(*sp, s);
@@ -369,7 +378,8 @@ void TProcess::execute() {
             NEXT();
         }
         CASE(SMemberValPtr) {
-            if (IsLiveObject(*sp)) [[likely]] {
+            // The object here may be of any class, so the slot is checked against its block.
+            if (IsLiveObject(*sp) && HasSlot(ObjectOf(*sp), pc[1])) [[likely]] {
                 TValue held = *sp;
                 *sp = RefTo(ObjectOf(held)->members() + pc[1]);
                 ReleaseValue(held);
@@ -534,6 +544,7 @@ void TProcess::execute() {
                 TStepLimitGuard guard(in);
                 instance = cls->NewInstance();
             }
+            if (m_released) return;
             // The compiler pushed a placeholder into the receiver slot; it is overwritten, not released.
             sp[argc] = TValue::Make(vtObject, InstanceHandle(instance));
             RetainValue(sp[argc]);
@@ -558,6 +569,7 @@ void TProcess::execute() {
             } else {
                 STORE(); // a string result may reuse a pooled block and run a destructor
                 ArithValues(TArithOp::Add, sp[1], sp[0]);
+                if (m_released) return;
             }
             ++sp;
             STEP(Add);

@@ -39,6 +39,16 @@ TProcess::~TProcess() {
     --m_interp->m_liveProcesses;
 }
 
+void TProcess::Destroy(TProcess* p) {
+    if (!p) return;
+    if (p->m_running) {
+        p->Kill();
+        p->m_destroyPending = true;
+        return;
+    }
+    delete p;
+}
+
 std::unique_ptr<TProcess> TProcess::Create(TInstance* self, std::string_view method, const TValue* args,
                                            std::int32_t argc) {
     TInterpreter* interp = TInterpreter::Current();

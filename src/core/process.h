@@ -50,8 +50,11 @@ public:
     // copied below the receiver. Needs a live TInterpreter on the current TVm.
     static std::unique_ptr<TProcess> Create(TInstance* self, std::string_view method,
                                             const TValue* args = nullptr, std::int32_t argc = 0);
-    // Destroy: kills the process, then frees its stack.
+    // Destroy: kills the process, then frees its stack. A process that is running somewhere up the call
+    // chain (a destructor freeing the process that caused it) must not be deleted directly: use Destroy.
     ~TProcess() override;
+    // Deletes p, or, while p is inside its Run, kills it and deletes it when that Run returns.
+    static void Destroy(TProcess* p);
 
     const char* HostTypeName() const override { return "TProcess"; }
 
@@ -119,6 +122,7 @@ private:
     bool m_released = false;
     std::uint8_t m_errorState = 0;
     bool m_running = false;
+    bool m_destroyPending = false;
     TValue* m_frame = nullptr; // base of the current frame
     TValue* m_sp = nullptr;
     TValue* m_receiver = nullptr;

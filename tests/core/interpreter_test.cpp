@@ -158,6 +158,15 @@ TEST_F(InterpreterTest, MembersByNameAndSlot) {
     });
     EXPECT_EQ(ResultText(*p), "80");
     EXPECT_TRUE(reporter.messages.empty());
+    // A slot beyond the object's own block is refused, not read.
+    auto q = RunMain([](W& w) {
+        w.WritePushString("s");
+        w.WriteSMemberValPtr(1, "b");
+        w.WriteDeref();
+        w.WriteRet();
+    });
+    EXPECT_EQ(ResultText(*q), "Error #0");
+    EXPECT_EQ(reporter.messages, (std::vector<std::string>{Sjis("変数bは定義されていません")}));
 }
 
 TEST_F(InterpreterTest, MissingMemberWarnsOncePerTextAndYieldsError) {

@@ -113,6 +113,25 @@ TEST_F(ProcessTest, DestroyCountsDown) {
     EXPECT_EQ(self->refCount, 0); // destroying an unrun process released its receiver
 }
 
+TEST_F(ProcessTest, DestroyWhileRunningWaitsForTheRunToReturn) {
+    TNativeFunction* free = Native(*objectClass, "free", [](TValue*, std::int32_t, std::int32_t) {
+        TProcess::Destroy(TInterpreter::Current()->currentProcess);
+    });
+    Method(*cls, "selfFree", 0, [&](W& w) {
+        w.WritePushThis();
+        w.WriteNativeCall(free, 0, "free");
+        w.WriteRet();
+    });
+    TInstance* self = cls->NewInstance();
+    TProcess* p = TProcess::Create(self, "selfFree").release();
+    p->Run(0); // deletes itself on the way out
+    EXPECT_EQ(interp.LiveProcesses(), 0);
+    EXPECT_EQ(interp.currentProcess, nullptr);
+    EXPECT_EQ(self->refCount, 0);
+    TProcess::Destroy(TProcess::Create(self, "").release()); // not running: deleted at once
+    EXPECT_EQ(interp.LiveProcesses(), 0);
+}
+
 TEST_F(ProcessTest, RunToEndRunsSuspendingProcessesAndKeepsPreempted) {
     TNativeFunction* suspend = Native(*objectClass, "suspend", [](TValue*, std::int32_t, std::int32_t) {
         TInterpreter::Current()->currentProcess->Suspend();

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 
 #include "classes/function.h"
 #include "classes/rtti.h"
@@ -163,6 +164,55 @@ TEST_F(ProgWriterTest, FusedCodeListsAndFusesWithTheWriter) {
     // The name recorded for the member stays at the offset of the absorbed instruction.
     EXPECT_EQ(b->Symbols().Elems()[0].positions[0], 4);
     EXPECT_EQ(b->WordAt(8), 2);
+}
+
+TEST_F(ProgWriterTest, VerifyCodeRefusesWhatTheLoopTakesOnTrust) {
+    TRTTI cls("Foo");
+    cls.MemberSlot("a");
+    TValue* cell = vm.AllocCells(1);
+    auto make = [&](const std::function<void(TProgWriter&)>& emit, bool halt = true) {
+        TProgWriter w(&cls);
+        emit(w);
+        if (halt) w.WriteHalt();
+        auto b = w.Finish();
+        FuseCode(*b);
+        return b;
+    };
+    struct Case {
+        const char* what;
+        std::function<void(TProgWriter&)> emit;
+        bool halt, ok;
+    } cases[] = {
+        {"good", [&](TProgWriter& w) {
+             w.WriteLocalValPtr(1);
+             w.WriteDeref();
+             w.WritePushThis();
+             w.WriteSMemberValPtr(0, "a");
+             w.WriteJump(-12); // back to PushThis (after fusion the first instruction spans 12 bytes)
+             w.WritePush(MakeRef(cell), "$g");
+             w.WriteDeref();
+         }, true, true},
+        {"no halt", [](TProgWriter& w) { w.WritePop(); }, false, false},
+        {"local beyond the frame", [](TProgWriter& w) { w.WriteLocalValPtr(2); }, true, false},
+        {"member of this beyond the class", [](TProgWriter& w) {
+             w.WritePushThis();
+             w.WriteSMemberValPtr(1, "b");
+         }, true, false},
+        {"jump into an instruction", [](TProgWriter& w) {
+             w.WritePushInt(1);
+             w.WriteJump(-8);
+         }, true, false},
+        {"jump out of the block", [](TProgWriter& w) { w.WriteJumpZero(400); }, true, false},
+        {"reference outside the heap", [](TProgWriter& w) { w.WritePush(TValue::Make(vtRef, 0x7ffffff0), ""); },
+         true, false},
+    };
+    for (const Case& c : cases) {
+        auto b = make(c.emit, c.halt);
+        if (c.ok)
+            EXPECT_NO_THROW(VerifyCode(*b, 2)) << c.what;
+        else
+            EXPECT_THROW(VerifyCode(*b, 2), ECodeError) << c.what;
+    }
 }
 
 TEST_F(ProgWriterTest, ListingRejectsUnknownOpcodes) {
