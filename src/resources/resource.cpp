@@ -170,29 +170,29 @@ void TResourceList::InitStep(TInitContext& context) {
 
 void TResourceList::CommonFolder(std::string& folder) {
     TResource::CommonFolder(folder);
-    for (const auto& child : children) child->CommonFolder(folder);
+    for (std::size_t i = 0; i < children.size(); ++i) children[i]->CommonFolder(folder);
 }
 
 void TResourceList::Relocate(std::string_view oldFolder, std::string_view newFolder) {
     TResource::Relocate(oldFolder, newFolder);
-    for (const auto& child : children) child->Relocate(oldFolder, newFolder);
+    for (std::size_t i = 0; i < children.size(); ++i) children[i]->Relocate(oldFolder, newFolder);
 }
 
 void TResourceList::SaveTo(TLines& lines, const std::string& indent) {
     lines.push_back(indent + "<resourcelist name=\"" + TSGML::EscapeValue(name) + "\">");
     std::string inner = indent + " ";
-    for (const auto& child : children) child->SaveTo(lines, inner);
+    for (std::size_t i = 0; i < children.size(); ++i) children[i]->SaveTo(lines, inner);
     lines.push_back(indent + "</resourcelist>");
 }
 
 void TResourceList::ReleaseObjects() {
     TResource::ReleaseObjects();
-    for (const auto& child : children) child->ReleaseObjects();
+    for (std::size_t i = 0; i < children.size(); ++i) children[i]->ReleaseObjects();
 }
 
 void TResourceList::MarkValues() {
     TResource::MarkValues();
-    for (const auto& child : children) child->MarkValues();
+    for (std::size_t i = 0; i < children.size(); ++i) children[i]->MarkValues();
 }
 
 void TResourceList::Sweep() {
@@ -201,7 +201,10 @@ void TResourceList::Sweep() {
 
 void TResourceList::ListPaths(TLines& lines, const std::string& prefix) {
     lines.push_back(prefix.empty() ? std::string("<root>") : prefix);
-    for (const auto& child : children) child->ListPaths(lines, prefix.empty() ? child->name : prefix + "." + child->name);
+    for (std::size_t i = 0; i < children.size(); ++i) {
+        TResource& child = *children[i];
+        child.ListPaths(lines, prefix.empty() ? child.name : prefix + "." + child.name);
+    }
 }
 
 void TResourceList::ForEach(TResourceIterator& visitor) {

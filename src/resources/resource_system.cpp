@@ -193,6 +193,13 @@ TResourceList* TResourceSystem::UsrGlobal() {
     return usrglobal;
 }
 
+TResource* TResourceSystem::FindGlobal(std::string_view globalName) {
+    if (!root || globalName.find('.') != std::string_view::npos) return nullptr;
+    if (TResource* child = root->FindChild(globalName)) return child;
+    if (TResource* cls = FindClassAlias(globalName)) return cls;
+    return usrglobal || root->FindChild("usrglobal") ? UsrGlobal()->FindChild(globalName) : nullptr;
+}
+
 TResource* TResourceSystem::FindClassAlias(std::string_view shortName) const {
     TVm* vm = TVm::Current();
     if (!vm) return nullptr;

@@ -77,6 +77,8 @@ public:
     bool SaveResource(std::string_view path);
     // The list live global variables are created in: usrglobal below the root, made when missing.
     TResourceList* UsrGlobal();
+    // What Resolve at the root gives for a single name, without making a global that does not exist.
+    TResource* FindGlobal(std::string_view globalName);
     // The class registered under a short name in the current VM's alias table, or none.
     TResource* FindClassAlias(std::string_view shortName) const;
     // Initialisation passes over a subtree until nothing is pending; raises ERuntimeError with

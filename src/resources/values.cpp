@@ -34,7 +34,7 @@ void TGlobalValue::InitStep(TInitContext& context) {
 void TGlobalValue::SaveTo(TLines& lines, const std::string& indent) {
     // The value written is the live one of the global this name stands for at the root.
     std::string text;
-    TResource* live = name.empty() || name[0] != '$' || !m_system ? nullptr : m_system->Resolve(name);
+    TResource* live = name.empty() || name[0] != '$' || !m_system ? nullptr : m_system->FindGlobal(name);
     if (const TValue* v = live ? live->VariableSlot() : nullptr) {
         if (v->tag == vtInt)
             text = std::to_string(v->asInt());
