@@ -8,6 +8,7 @@
 #include "classes/rtti.h"
 #include "compiler/compiler.h"
 #include "core/vm.h"
+#include "lang/front.h"
 #include "platform/report.h"
 #include "plimo_source.h"
 #include "resources/resource_system.h"
@@ -58,6 +59,31 @@ void BM_CompileClasses(benchmark::State& state) {
 
 // 100 classes of about 110 lines: over 10,000 lines per iteration.
 BENCHMARK(BM_CompileClasses)->Arg(100)->Unit(benchmark::kMillisecond);
+
+// The same sources through lex and parse only, to see what generation adds.
+void BM_ParseOnly(benchmark::State& state) {
+    TVm vm;
+    TCapturingReporter reporter;
+    std::unique_ptr<TYup> yup = NewPlimoYup(reporter);
+    std::vector<std::string> sources;
+    long lines = 0;
+    for (int i = 0; i < state.range(0); ++i) {
+        sources.push_back(MakeClassSource(i, 4));
+        lines += CountLines(sources.back());
+    }
+    for (auto _ : state)
+        for (const std::string& s : sources) {
+            TParsedSource parsed = ParsePlimoSource(*yup, s);
+            if (!parsed.tree) {
+                state.SkipWithError("a generated class did not parse");
+                return;
+            }
+            benchmark::DoNotOptimize(parsed.tree.get());
+        }
+    state.counters["lines/s"] =
+        benchmark::Counter(static_cast<double>(lines) * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_ParseOnly)->Arg(100)->Unit(benchmark::kMillisecond);
 
 } // namespace
 } // namespace plimo::bench

@@ -1,4 +1,5 @@
-// plimo --dump-code FILE.plimo: compiles one class source and prints the code of every block it got.
+// plimo --dump-code FILE.plimo [MORE.plimo ...]: compiles class sources and prints the code of every
+// block they got.
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -42,34 +43,53 @@ void AddKernelObject(TResourceSystem& resources, TCompiler& compiler) {
 
 int RunDumpCode(const std::vector<std::string>& args) {
     bool noFuse = !args.empty() && args[0] == "--no-fuse";
-    std::string file = args.size() == (noFuse ? 2u : 1u) ? args.back() : "";
-    if (file.empty()) {
-        std::fputs("usage: plimo --dump-code [--no-fuse] FILE.plimo\n", stderr);
+    std::vector<std::string> files(args.begin() + (noFuse ? 1 : 0), args.end());
+    if (files.empty()) {
+        std::fputs("usage: plimo --dump-code [--no-fuse] FILE.plimo [MORE.plimo ...]\n", stderr);
         return 64;
     }
-    std::string path = std::filesystem::absolute(NormalizeSeparators(file)).lexically_normal().string();
 
     TVm vm;
     THeadlessReporter reporter(stderr);
     TResourceSystem resources(reporter);
     resources.root = std::make_unique<TResourceList>(&resources);
-    resources.programFolder = resources.baseFolder = FolderOf(path);
     TCompiler compiler(resources, reporter);
     AddKernelObject(resources, compiler);
 
-    auto owned = std::make_unique<TRTTI>(BaseName(path), &resources);
-    owned->src = path;
-    TRTTI& cls = *owned;
-    resources.root->AddChild(std::move(owned));
-    compiler.options.fuse = !noFuse;
-    compiler.CompileClass(cls);
-    if (cls.failed) return 1;
-    if (!cls.compiled) {
-        std::fprintf(stderr, "plimo: %s was not compiled: its parent class is not compiled\n", file.c_str());
-        return 1;
+    // Every class is in the tree before any is compiled, so they may name each other in any order.
+    std::vector<TRTTI*> classes;
+    for (const std::string& file : files) {
+        std::string path = std::filesystem::absolute(NormalizeSeparators(file)).lexically_normal().string();
+        if (classes.empty()) resources.programFolder = resources.baseFolder = FolderOf(path);
+        auto cls = std::make_unique<TRTTI>(BaseName(path), &resources);
+        cls->src = path;
+        classes.push_back(cls.get());
+        resources.root->AddChild(std::move(cls));
     }
-    for (const std::string& line : ClassListing(cls)) std::printf("%s\n", SjisToUtf8(line).c_str());
-    return 0;
+    compiler.options.fuse = !noFuse;
+    // A class waits for its parent: passes go on while one of them makes progress.
+    for (bool progress = true; progress;) {
+        progress = false;
+        for (TRTTI* cls : classes) {
+            if (cls->compiled || cls->failed) continue;
+            compiler.CompileClass(*cls);
+            progress |= cls->compiled || cls->failed;
+        }
+    }
+    int status = 0;
+    for (TRTTI* cls : classes) {
+        if (cls->failed) {
+            status = 1;
+            continue;
+        }
+        if (!cls->compiled) {
+            std::fprintf(stderr, "plimo: %s was not compiled: its parent class is not compiled\n", cls->src.c_str());
+            status = 1;
+            continue;
+        }
+        for (const std::string& line : ClassListing(*cls)) std::printf("%s\n", SjisToUtf8(line).c_str());
+    }
+    return status;
 }
 
 } // namespace plimo::app

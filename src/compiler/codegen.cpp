@@ -14,6 +14,7 @@
 #include "core/symbols.h"
 #include "core/value.h"
 #include "lang/syntax.h"
+#include "platform/files.h"
 #include "resources/values.h"
 #include "resources/resource.h"
 
@@ -23,27 +24,10 @@ void TContext::Fail(std::string_view text) const { throw ECmpError(cls ? std::st
 
 namespace {
 
-// ASCII letters compared without case; a double-byte character is compared as it is, since its
-// second byte may look like a letter.
-bool SameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-        if (IsSjisLeadByte(x)) {
-            if (x != y || i + 1 >= a.size() || a[i + 1] != b[i + 1]) return false;
-            ++i;
-            continue;
-        }
-        if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x + 32);
-        if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y + 32);
-        if (x != y) return false;
-    }
-    return true;
-}
-
+// Local and argument names compare ignoring ASCII case (not inside double-byte characters).
 std::int32_t IndexOfName(const std::vector<std::string>& names, std::string_view name) {
     for (std::size_t i = 0; i < names.size(); ++i)
-        if (SameName(names[i], name)) return static_cast<std::int32_t>(i);
+        if (SameText(names[i], name)) return static_cast<std::int32_t>(i);
     return -1;
 }
 
@@ -105,8 +89,12 @@ public:
     int Generate(G_Const& n) override { return Const(n), 0; }
     int Generate(G_NewObj& n) override { return NewObj(n), 0; }
     int Generate(G_ArgList& n) override { return ArgList(n); }
-    int Generate(G_While& n) override { return While(n), 0; }
-    int Generate(G_For& n) override { return For(n), 0; }
+    int Generate(G_While& n) override { return ConditionLoop(n.List(2), n.List(4), nullptr), 0; }
+    int Generate(G_For& n) override {
+        Gen(n.List(2));
+        W().WritePop();
+        return ConditionLoop(n.List(4), n.List(8), n.List(6)), 0;
+    }
     int Generate(G_Forin& n) override { return Forin(n), 0; }
     int Generate(G_If& n) override { return If(n), 0; }
     int Generate(G_Break&) override { return Break(), 0; }
@@ -142,8 +130,7 @@ private:
     void Const(const TResultList& n);
     void NewObj(const TResultList& n);
     std::int32_t ArgList(const TResultList& n);
-    void While(const TResultList& n);
-    void For(const TResultList& n);
+    void ConditionLoop(const TResultList* condition, const TResultList* body, const TResultList* step);
     void Forin(const TResultList& n);
     void If(const TResultList& n);
     void Break();
@@ -202,13 +189,18 @@ void TGenerator::Program(const TResultList& n) {
     TRTTI& cls = *ctx.cls;
     ctx.function = nullptr;
     ctx.pass = 1;
+    // A recompiled class whose source no longer names a parent must not keep the old one.
+    cls.superclass = nullptr;
     Gen(n.List(0));
     if (ctx.found) {
         auto* parent = dynamic_cast<TRTTI*>(ctx.found);
+        // A class among its own ancestors would make every walk up the superclass chain endless.
+        for (const TRTTI* k = parent; k; k = k->superclass)
+            if (k == &cls) ctx.Fail(texts::kCyclicExtends.sjis());
         cls.superclass = parent;
         // An uncompiled parent leaves this class uncompiled too; it is compiled again once the
-        // parent is (a class that names itself as its parent never is).
-        if (!parent->compiled || parent == &cls) return;
+        // parent is.
+        if (!parent->compiled) return;
         cls.InheritMethods();
     }
     GenItems(n.List(1));
@@ -252,7 +244,9 @@ void TGenerator::FuncDecl(const TResultList& n) {
         return;
     }
     auto* f = dynamic_cast<TNormalFunction*>(cls.FindMethodByName(name));
-    if (!f) ctx.Fail(texts::kMethodPrefix.sjis() + std::string(name) + texts::kNotBytecodeFunction.sjis());
+    // Pass 1 put this declaration's function in the first slot of its name; anything else there
+    // (a native, or a parent's function) must not receive this body.
+    if (!f || f->owner != &cls) ctx.Fail(texts::kMethodPrefix.sjis() + std::string(name) + texts::kNotBytecodeFunction.sjis());
     // A second declaration of the same name compiles into the same function; its names start afresh
     // so the slots are those of the body that is kept.
     f->argNames.clear();
@@ -290,31 +284,18 @@ void TGenerator::ExprS(const TResultList& n) {
     W().WritePop();
 }
 
-void TGenerator::While(const TResultList& n) {
+// L: [condition]; JumpZero E; [body]; [step]; Pop; Jump L; E: (no step part for while).
+void TGenerator::ConditionLoop(const TResultList* condition, const TResultList* body, const TResultList* step) {
     TLoopScope loop(ctx);
     std::int32_t head = Pos();
-    Gen(n.List(2));
+    Gen(condition);
     std::int32_t exitJump = Pos();
     W().WriteJumpZero(0);
-    Gen(n.List(4));
-    W().WriteJump(head - Pos());
-    std::int32_t end = Pos();
-    Patch(Op_JumpZero, exitJump, end);
-    PatchBreaks(loop, end);
-    W().SeekEnd();
-}
-
-void TGenerator::For(const TResultList& n) {
-    TLoopScope loop(ctx);
-    Gen(n.List(2));
-    W().WritePop();
-    std::int32_t head = Pos();
-    Gen(n.List(4));
-    std::int32_t exitJump = Pos();
-    W().WriteJumpZero(0);
-    Gen(n.List(8));
-    Gen(n.List(6));
-    W().WritePop();
+    Gen(body);
+    if (step) {
+        Gen(step);
+        W().WritePop();
+    }
     W().WriteJump(head - Pos());
     std::int32_t end = Pos();
     Patch(Op_JumpZero, exitJump, end);

@@ -9,6 +9,26 @@
 
 namespace plimo {
 
+namespace {
+
+class TSectionScope {
+public:
+    TSectionScope(TSectionHook* hook, int section) : m_hook(hook), m_section(section) {
+        if (m_hook) m_hook->Enter(m_section);
+    }
+    ~TSectionScope() {
+        if (m_hook) m_hook->Leave(m_section);
+    }
+    TSectionScope(const TSectionScope&) = delete;
+    TSectionScope& operator=(const TSectionScope&) = delete;
+
+private:
+    TSectionHook* m_hook;
+    int m_section;
+};
+
+} // namespace
+
 TCompiler::TCompiler(TResourceSystem& resources, TReporter& reporter) : m_resources(resources), m_reporter(reporter) {
     if (TVm* vm = TVm::Current(); vm && !vm->classCompiler) {
         vm->classCompiler = this;
@@ -38,7 +58,16 @@ bool TCompiler::Compile(TRTTI& cls, std::string_view source, bool report) {
         }
     }
 
-    TParsedSource parsed = ParsePlimoSource(Parser(), source);
+    TParsedSource parsed;
+    try {
+        TSectionScope timed(sections, kLexParseSection);
+        parsed = ParsePlimoSource(Parser(), source);
+    } catch (const std::exception& e) {
+        // The grammar component itself failed (it could not be built, or memory ran out).
+        cls.failed = true;
+        if (report) m_reporter.ReportError(e.what(), cls.src, 0);
+        return true;
+    }
     if (!parsed.tree) {
         cls.failed = true;
         if (report) m_reporter.ReportError(texts::kSyntaxError.sjis() + cls.src, cls.src, parsed.errorPosition);

@@ -26,6 +26,17 @@ public:
     virtual void Save(TRTTI& cls) = 0;
 };
 
+// Where the performance analyser brackets the work it measures (its section numbers).
+class TSectionHook {
+public:
+    virtual ~TSectionHook() = default;
+    virtual void Enter(int section) = 0;
+    virtual void Leave(int section) = 0;
+};
+
+// The analyser section that lexing and parsing one class source is counted in.
+inline constexpr int kLexParseSection = 10;
+
 // One per resource system: owns the grammar component (built once, on the first compilation). While
 // it lives it is the current VM's class compiler (unless another one was installed first), so class
 // initialisation compiles through it.
@@ -46,6 +57,7 @@ public:
 
     TCompileOptions options;
     TClassFileCache* classFiles = nullptr; // none: every class is compiled from source
+    TSectionHook* sections = nullptr;      // none: nothing is timed
 
 private:
     TYup& Parser();

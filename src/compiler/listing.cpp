@@ -68,7 +68,12 @@ std::vector<std::string> ClassListing(const TRTTI& cls) {
                       (body->localNames.empty() ? "" : " var " + NameList(body->localNames)) + ":");
         AppendBlock(out, body->body.get());
     }
-    if (inherited) out.push_back("(" + std::to_string(inherited) + " inherited methods not listed)");
+    if (inherited) {
+        std::string note = "(";
+        note += std::to_string(inherited);
+        note += " inherited methods not listed)";
+        out.push_back(std::move(note));
+    }
     return out;
 }
 

@@ -1,4 +1,5 @@
-// The token and grammar descriptions of the Plimo language, line for line as the grammar component reads them.
+// The token and grammar descriptions of the Plimo language, line for line as the grammar component reads
+// them.
 #pragma once
 
 #include <string>

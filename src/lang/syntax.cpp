@@ -10,8 +10,8 @@ const char* GKindName(GKind kind) {
         return "Plain";
     case GKind::Err:
         return "Err";
-#define PLIMO_NODE_NAME(name)                                                                                 \
-    case GKind::name:                                                                                         \
+#define PLIMO_NODE_NAME(name)                                                                                \
+    case GKind::name:                                                                                        \
         return #name;
         PLIMO_SYNTAX_NODES(PLIMO_NODE_NAME)
 #undef PLIMO_NODE_NAME
@@ -20,7 +20,7 @@ const char* GKindName(GKind kind) {
 }
 
 std::unique_ptr<TResList> CreateSyntaxList(std::string_view name) {
-#define PLIMO_NODE_MAP(cls)                                                                                   \
+#define PLIMO_NODE_MAP(cls)                                                                                  \
     if (name == #cls) return std::make_unique<G_##cls>();
     PLIMO_SYNTAX_NODES(PLIMO_NODE_MAP)
 #undef PLIMO_NODE_MAP
@@ -28,7 +28,9 @@ std::unique_ptr<TResList> CreateSyntaxList(std::string_view name) {
     return std::make_unique<G_Err>();
 }
 
-void CreateSyntaxListHandler(TResListGetter& p) { p.list = CreateSyntaxList(p.name); }
+void CreateSyntaxListHandler(TResListGetter& p) {
+    p.list = CreateSyntaxList(p.name);
+}
 
 namespace {
 
@@ -134,6 +136,8 @@ private:
 
 } // namespace
 
-std::string DumpTree(const TResultList& list, bool compact) { return TDumper(compact).Run(list); }
+std::string DumpTree(const TResultList& list, bool compact) {
+    return TDumper(compact).Run(list);
+}
 
 } // namespace plimo

@@ -54,10 +54,13 @@
 namespace plimo {
 
 // The named rules that have node classes of their own, in grammar order.
-#define PLIMO_SYNTAX_NODES(X)                                                                                 \
-    X(Program) X(Extends) X(ExprS) X(Expr) X(RVal) X(OrEx) X(AndEx) X(IsEx) X(CompEx) X(ASEx) X(MDEx)         \
-    X(IncEx) X(NewObj) X(Par) X(Const) X(LVal) X(LValE) X(ResourceVal) X(ArgList) X(Block) X(Forin) X(While) \
-    X(For) X(Break) X(If) X(Return) X(FuncDecl) X(NativeDecl) X(VArgList) X(VarBlock) X(VarDecl)
+// clang-format off
+#define PLIMO_SYNTAX_NODES(X) \
+    X(Program) X(Extends) X(ExprS) X(Expr) X(RVal) X(OrEx) X(AndEx) X(IsEx) X(CompEx) X(ASEx) \
+    X(MDEx) X(IncEx) X(NewObj) X(Par) X(Const) X(LVal) X(LValE) X(ResourceVal) X(ArgList) X(Block) \
+    X(Forin) X(While) X(For) X(Break) X(If) X(Return) X(FuncDecl) X(NativeDecl) X(VArgList) \
+    X(VarBlock) X(VarDecl)
+// clang-format on
 
 enum class GKind : std::uint8_t {
     Plain, // TResList itself (the Comment rule)
@@ -111,16 +114,19 @@ public:
     int Generate(TSyntaxVisitor& ctx) override { return ctx.Generate(*this); }
 };
 
-#define PLIMO_NODE_CLASS(name)                                                                                \
-    class G_##name final : public TResList {                                                                  \
-    public:                                                                                                   \
-        static constexpr GKind kKind = GKind::name;                                                           \
+#define PLIMO_NODE_CLASS(name)                                                                               \
+    class G_##name final : public TResList {                                                                 \
+    public:                                                                                                  \
+        static constexpr GKind kKind = GKind::name;                                                          \
         TResultList* NewInstance(TNodeArena& arena) const override { return arena.New<G_##name>(); }         \
-        GKind Kind() const override { return kKind; }                                                         \
-        int Generate(TSyntaxVisitor& ctx) override { return ctx.Generate(*this); }                            \
+        GKind Kind() const override { return kKind; }                                                        \
+        int Generate(TSyntaxVisitor& ctx) override { return ctx.Generate(*this); }                           \
     };
 PLIMO_SYNTAX_NODES(PLIMO_NODE_CLASS)
 #undef PLIMO_NODE_CLASS
+
+// What G_Err's code generation shows: the compiler never generates an unnamed group itself.
+inline constexpr const char* kErrNodeMessage = "Error!? Usrsub";
 
 // A new object of the class a rule name stands for: the G_ class of that name, TResList for "Comment",
 // G_Err for every other name (unnamed groups included).

@@ -100,6 +100,27 @@ private:
     std::size_t m_end = 0;
 };
 
+// The markers both descriptions share: a choice, the three repetitions, and a bare name (a reference).
+template <class Node> void ReadSharedMarker(Node& n, std::string_view text) {
+    if (text.starts_with('|')) {
+        n.kind = Node::Choice;
+        n.name = text.substr(1);
+    } else if (text.starts_with("[]")) {
+        n.min = 0;
+        n.name = text.substr(2);
+    } else if (text.starts_with('[')) { // "[" and any second character: one or more
+        n.max = kYupUnbounded;
+        n.name = text.substr(std::min<std::size_t>(2, text.size()));
+    } else if (text.starts_with('{')) {
+        n.min = 0;
+        n.max = kYupUnbounded;
+        n.name = text.substr(std::min<std::size_t>(2, text.size()));
+    } else {
+        n.kind = Node::Reference;
+        n.name = text;
+    }
+}
+
 // Links references among the top-level rules; a reference to itself or to nothing becomes a plain group.
 template <class Node> void LinkReferences(Node& node, std::vector<Node>& tops) {
     if (node.kind == Node::Reference) {
@@ -144,7 +165,9 @@ bool UpdateLexFirst(TLexNode& node) {
     return changed;
 }
 
-void AddTokenBit(std::array<std::uint64_t, 4>& set, unsigned bit) { set[bit >> 6] |= std::uint64_t(1) << (bit & 63); }
+void AddTokenBit(std::array<std::uint64_t, 4>& set, unsigned bit) {
+    set[bit >> 6] |= std::uint64_t(1) << (bit & 63);
+}
 
 bool MergeTokenBits(std::array<std::uint64_t, 4>& into, const std::array<std::uint64_t, 4>& from) {
     bool changed = false;
@@ -203,7 +226,9 @@ bool UpdateStartTokens(TGramNode& node) {
 // ---- arena and result lists -------------------------------------------------------------------------
 
 namespace {
-std::uintptr_t AlignUp(std::uintptr_t p, std::size_t align) { return (p + align - 1) & ~(std::uintptr_t(align) - 1); }
+std::uintptr_t AlignUp(std::uintptr_t p, std::size_t align) {
+    return (p + align - 1) & ~(std::uintptr_t(align) - 1);
+}
 } // namespace
 
 void* TNodeArena::Allocate(std::size_t size, std::size_t align) {
@@ -216,10 +241,11 @@ void* TNodeArena::Allocate(std::size_t size, std::size_t align) {
     }
     if (size + align > kChunk / 4) {
         // Big requests (long flat lists) get a chunk of their own; the current chunk stays in use.
-        m_chunks.push_back(std::make_unique<std::byte[]>(size + align));
-        return reinterpret_cast<void*>(AlignUp(reinterpret_cast<std::uintptr_t>(m_chunks.back().get()), align));
+        m_chunks.emplace_back(new std::byte[size + align]); // uninitialised: every byte is written before use
+        return reinterpret_cast<void*>(
+            AlignUp(reinterpret_cast<std::uintptr_t>(m_chunks.back().get()), align));
     }
-    m_chunks.push_back(std::make_unique<std::byte[]>(kChunk));
+    m_chunks.emplace_back(new std::byte[kChunk]);
     m_cur = m_chunks.back().get();
     m_end = m_cur + kChunk;
     aligned = AlignUp(reinterpret_cast<std::uintptr_t>(m_cur), align);
@@ -232,7 +258,9 @@ std::string_view TResultList::Text(int i) const {
     return t ? t->Text() : std::string_view();
 }
 
-std::string_view TResultList::RuleName() const { return m_rule ? std::string_view(m_rule->name) : std::string_view(); }
+std::string_view TResultList::RuleName() const {
+    return m_rule ? std::string_view(m_rule->name) : std::string_view();
+}
 
 const TLexElem* TResultList::FirstToken() const {
     // Iterative descent: the first item of a list may itself be a deeply nested list.
@@ -291,8 +319,10 @@ void TYup::BuildLexer() {
                 n.name = text.substr(1);
                 n.literal = n.name;
                 // An empty literal matches without consuming; it is tried wherever it may appear.
-                if (n.literal.empty()) n.first.AddEvery();
-                else n.first.Add(static_cast<unsigned char>(n.literal[0]));
+                if (n.literal.empty())
+                    n.first.AddEvery();
+                else
+                    n.first.Add(static_cast<unsigned char>(n.literal[0]));
             } else if (HexByte(text) >= 0) {
                 n.kind = TLexNode::Literal;
                 n.name = text.substr(1);
@@ -305,32 +335,20 @@ void TYup::BuildLexer() {
                 for (int k = 0; k < 2; ++k) {
                     std::string_view b = self->LineAfter(line + 1 + k, depth + 1);
                     int v = 0;
-                    if (!b.empty() && b[0] == '\'') v = b.size() > 1 ? static_cast<unsigned char>(b[1]) : 0;
-                    else if (!b.empty() && b[0] == '$') v = std::max(HexByte(b), 0);
+                    if (!b.empty() && b[0] == '\'')
+                        v = b.size() > 1 ? static_cast<unsigned char>(b[1]) : 0;
+                    else if (!b.empty() && b[0] == '$')
+                        v = std::max(HexByte(b), 0);
                     if (v == 0) FaultBox(kBadRangeBound);
                     bound[k] = static_cast<unsigned char>(v);
                 }
                 n.low = bound[0];
                 n.high = bound[1];
                 if (n.low <= n.high) n.first.AddRange(n.low, n.high);
-            } else if (!text.empty() && text[0] == '|') {
-                n.kind = TLexNode::Choice;
-                n.name = text.substr(1);
-            } else if (text.starts_with("[]")) {
-                n.min = 0;
-                n.name = text.substr(2);
-                n.first.AddEvery();
-            } else if (!text.empty() && text[0] == '[') {
-                n.max = kYupUnbounded;
-                n.name = text.substr(std::min<std::size_t>(2, text.size()));
-            } else if (!text.empty() && text[0] == '{') {
-                n.min = 0;
-                n.max = kYupUnbounded;
-                n.name = text.substr(std::min<std::size_t>(2, text.size()));
-                n.first.AddEvery();
             } else {
-                n.kind = TLexNode::Reference;
-                n.name = text;
+                ReadSharedMarker(n, text);
+                // An optional part or a repetition that may be empty can stand before any byte.
+                if (n.kind == TLexNode::Sequence && n.min == 0) n.first.AddEvery();
             }
         });
     self = &reader;
@@ -351,7 +369,8 @@ void TYup::BuildLexer() {
     for (int b = 0; b < 256; ++b) {
         m_candStart[b] = static_cast<std::uint32_t>(m_candidates.size());
         for (std::size_t r = 0; r < stop; ++r)
-            if (tops[r].first.Test(static_cast<unsigned char>(b))) m_candidates.push_back(static_cast<std::uint16_t>(r));
+            if (tops[r].first.Test(static_cast<unsigned char>(b)))
+                m_candidates.push_back(static_cast<std::uint16_t>(r));
     }
     m_candStart[256] = static_cast<std::uint32_t>(m_candidates.size());
 }
@@ -362,43 +381,29 @@ void TYup::BuildGrammar() {
     if (m_gramLines.empty()) return;
     if (!m_onCreateList) throw EYupError(kNoHandler);
     const std::vector<TLexNode>* lexTops = m_lexRoot ? &m_lexRoot->children : nullptr;
-    TDescriptionReader<TGramNode> reader(m_gramLines, m_reporter, [&](TGramNode& n, std::string_view text, std::size_t,
-                                                                       int) {
-        n.kind = TGramNode::Sequence;
-        n.min = n.max = 1;
-        n.id = m_gramNodeCount++;
-        if (!text.empty() && text[0] == '\'') {
-            n.kind = TGramNode::Terminal;
-            n.name = text.substr(1);
-            if (lexTops)
-                for (const TLexNode& t : *lexTops)
-                    if (t.name == n.name) {
-                        n.token = &t;
-                        break;
-                    }
-            if (!n.token) FaultBox(n.name + kNotLinked);
-        } else if (!text.empty() && text[0] == '|') {
-            n.kind = TGramNode::Choice;
-            n.name = text.substr(1);
-        } else if (text.starts_with("[]")) {
-            n.min = 0;
-            n.name = text.substr(2);
-        } else if (!text.empty() && text[0] == '[') {
-            n.max = kYupUnbounded;
-            n.name = text.substr(std::min<std::size_t>(2, text.size()));
-        } else if (!text.empty() && text[0] == '{') {
-            n.min = 0;
-            n.max = kYupUnbounded;
-            n.name = text.substr(std::min<std::size_t>(2, text.size()));
-        } else {
-            n.kind = TGramNode::Reference;
-            n.name = text;
-        }
-        TResListGetter p{n.name, nullptr};
-        m_onCreateList(p);
-        // A handler that stores nothing still gets lists: plain ones.
-        n.prototype = p.list ? std::move(p.list) : std::make_unique<TResultList>();
-    });
+    TDescriptionReader<TGramNode> reader(
+        m_gramLines, m_reporter, [&](TGramNode& n, std::string_view text, std::size_t, int) {
+            n.kind = TGramNode::Sequence;
+            n.min = n.max = 1;
+            n.id = m_gramNodeCount++;
+            if (!text.empty() && text[0] == '\'') {
+                n.kind = TGramNode::Terminal;
+                n.name = text.substr(1);
+                if (lexTops)
+                    for (const TLexNode& t : *lexTops)
+                        if (t.name == n.name) {
+                            n.token = &t;
+                            break;
+                        }
+                if (!n.token) FaultBox(n.name + kNotLinked);
+            } else {
+                ReadSharedMarker(n, text);
+            }
+            TResListGetter p{n.name, nullptr};
+            m_onCreateList(p);
+            // A handler that stores nothing still gets lists: plain ones.
+            n.prototype = p.list ? std::move(p.list) : std::make_unique<TResultList>();
+        });
     m_gramRoot = std::make_unique<TGramNode>();
     reader.Build(*m_gramRoot, 0);
     LinkReferences(*m_gramRoot, m_gramRoot->children);
@@ -505,12 +510,14 @@ std::unique_ptr<TLexList> TYup::Lex(std::string_view text) {
 //   nested call arguments made that doubling exponential.
 class TParser {
 public:
-    TParser(const TYup& yup, TLexList& tokens) : m_tokens(tokens), m_tree(std::make_unique<TParseTree>()) {
+    explicit TParser(TLexList& tokens) : m_tokens(tokens), m_tree(std::make_unique<TParseTree>()) {
         int n = tokens.Count();
         m_kinds.resize(n + 1);
         for (int i = 0; i < n; ++i)
-            m_kinds[i] = static_cast<std::uint8_t>(std::min<unsigned>(tokens[i].Rule()->topIndex, kLastTokenBit));
+            m_kinds[i] =
+                static_cast<std::uint8_t>(std::min<unsigned>(tokens[i].Rule()->topIndex, kLastTokenBit));
         m_kinds[n] = kEndToken;
+        m_keptAt.assign(n + 1, 0);
         m_scratch.reserve(256);
     }
 
@@ -563,7 +570,7 @@ private:
         return ok;
     }
 
-    bool ParseTerminal(const TGramNode* n) {
+    [[gnu::noinline]] bool ParseTerminal(const TGramNode* n) {
         int c = m_tokens.cursor;
         if (c >= m_tokens.Count() || m_tokens[c].Rule() != n->token) return false;
         const TLexElem& t = m_tokens[c];
@@ -578,22 +585,12 @@ private:
         return (std::uint64_t(n->id) << 32) | static_cast<std::uint32_t>(cursor);
     }
 
+    // The recursive path (ParseNode, ParseSequence) keeps its frames small: everything else is in helpers
+    // that are not inlined, so that deep texts reach the depth limit long before the stack's end, with
+    // sanitizers too.
     bool ParseSequence(const TGramNode* n) {
         const int start = m_tokens.cursor;
-        if (!m_kept.empty()) {
-            auto it = m_kept.find(Key(n, start));
-            if (it != m_kept.end()) {
-                TResultList* list = it->second;
-                m_kept.erase(it);
-                m_scratch.emplace_back(list);
-                m_tokens.cursor = static_cast<int>(list->m_endToken);
-                if (list->m_lastAfter >= 0) {
-                    m_tokens.lastMatched = list->m_lastAfter;
-                    ++m_serial;
-                }
-                return true;
-            }
-        }
+        if (m_keptAt[start] && TakeKept(n, start)) return true;
         const std::size_t base = m_scratch.size();
         const std::uint64_t serial0 = m_serial;
         std::int32_t done = 0;
@@ -622,12 +619,33 @@ private:
             m_tokens.cursor = start;
             return false;
         }
+        MakeList(n, base, start, serial0);
+        return true;
+    }
+
+    [[gnu::noinline]] bool TakeKept(const TGramNode* n, int start) {
+        auto it = m_kept.find(Key(n, start));
+        if (it == m_kept.end()) return false;
+        TResultList* list = it->second;
+        m_kept.erase(it);
+        --m_keptAt[start];
+        m_scratch.emplace_back(list);
+        m_tokens.cursor = static_cast<int>(list->m_endToken);
+        if (list->m_lastAfter >= 0) {
+            m_tokens.lastMatched = list->m_lastAfter;
+            ++m_serial;
+        }
+        return true;
+    }
+
+    // Replaces the items from base on by one list of the node's class holding them.
+    [[gnu::noinline]] void MakeList(const TGramNode* n, std::size_t base, int start, std::uint64_t serial0) {
         TResultList* list = n->prototype->NewInstance(m_tree->m_arena);
         list->m_rule = n;
         std::size_t count = m_scratch.size() - base;
         if (count) {
-            auto* items = static_cast<TResultItem*>(m_tree->m_arena.Allocate(count * sizeof(TResultItem),
-                                                                             alignof(TResultItem)));
+            auto* items = static_cast<TResultItem*>(
+                m_tree->m_arena.Allocate(count * sizeof(TResultItem), alignof(TResultItem)));
             std::copy(m_scratch.begin() + base, m_scratch.end(), items);
             list->m_items = items;
             list->m_count = static_cast<std::uint32_t>(count);
@@ -637,14 +655,15 @@ private:
         list->m_endToken = static_cast<std::uint32_t>(m_tokens.cursor);
         list->m_lastAfter = m_serial != serial0 ? m_tokens.lastMatched : -1;
         m_scratch.emplace_back(list);
-        return true;
     }
 
     // Throws away the items from base on; their lists are kept for a later attempt at the same place.
-    void Discard(std::size_t base) {
+    [[gnu::noinline]] void Discard(std::size_t base) {
         if (!m_aborted)
             for (std::size_t i = base; i < m_scratch.size(); ++i)
-                if (TResultList* l = m_scratch[i].List()) m_kept.emplace(Key(l->m_rule, l->m_startToken), l);
+                if (TResultList* l = m_scratch[i].List())
+                    if (m_kept.emplace(Key(l->m_rule, l->m_startToken), l).second)
+                        ++m_keptAt[l->m_startToken];
         m_scratch.resize(base);
     }
 
@@ -653,6 +672,7 @@ private:
     std::vector<std::uint8_t> m_kinds;
     std::vector<TResultItem> m_scratch;
     std::unordered_map<std::uint64_t, TResultList*> m_kept;
+    std::vector<std::uint32_t> m_keptAt; // number of kept lists by first token: most lookups end here
     std::uint64_t m_serial = 0;
     int m_depth = 0;
     bool m_aborted = false;
@@ -661,7 +681,7 @@ private:
 std::unique_ptr<TParseTree> TYup::Parse(TLexList& tokens) {
     tokens.cursor = 0;
     if (!m_built || !m_gramRoot || m_gramRoot->children.empty()) return nullptr;
-    TParser parser(*this, tokens);
+    TParser parser(tokens);
     return parser.Run(&m_gramRoot->children[0]);
 }
 

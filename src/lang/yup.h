@@ -173,7 +173,9 @@ public:
     bool IsToken() const { return !IsList(); }
     // Null when the item is of the other sort.
     const TLexElem* Token() const { return IsList() ? nullptr : reinterpret_cast<const TLexElem*>(m_bits); }
-    TResultList* List() const { return IsList() ? reinterpret_cast<TResultList*>(m_bits & ~std::uintptr_t(1)) : nullptr; }
+    TResultList* List() const {
+        return IsList() ? reinterpret_cast<TResultList*>(m_bits & ~std::uintptr_t(1)) : nullptr;
+    }
 
 private:
     std::uintptr_t m_bits = 0;

@@ -7,12 +7,6 @@
 namespace plimo::testing {
 namespace {
 
-struct ShapeCase {
-    const char* statement;
-    const char* before; // "{T}" stands for the class tag of T
-    const char* after;  // nullptr: the same as before
-};
-
 // Each statement is the body of function f(a, b, c) { var x, y; ... } of class T; the listing is the
 // body without its closing PushThis; Ret.
 const ShapeCase kShapes[] = {
@@ -73,23 +67,8 @@ std::string WithTag(std::string text, const TRTTI& cls) {
     return text;
 }
 
-std::string StripEnd(std::string body) {
-    const std::string end = "PushThis; Ret";
-    if (body.size() >= end.size() && body.compare(body.size() - end.size(), end.size(), end) == 0)
-        body.erase(body.size() - end.size());
-    while (!body.empty() && (body.back() == ' ' || body.back() == ';')) body.pop_back();
-    return body;
-}
-
 TEST_P(ShapeTest, BeforeAndAfterFusion) {
-    const ShapeCase& c = GetParam();
-    std::string source = std::string("function f(a, b, c) { var x, y; ") + c.statement + " }";
-    TRTTI& before = CompileAs("T", source, false);
-    ASSERT_FALSE(failed) << ErrorText();
-    EXPECT_EQ(StripEnd(Body(before, "f")), WithTag(c.before, before)) << c.statement;
-    Recompile(before, source, true);
-    ASSERT_FALSE(failed) << ErrorText();
-    EXPECT_EQ(StripEnd(Body(before, "f")), WithTag(c.after ? c.after : c.before, before)) << c.statement;
+    ExpectShapes(std::string("function f(a, b, c) { var x, y; ") + GetParam().statement + " }", GetParam(), WithTag);
 }
 
 INSTANTIATE_TEST_SUITE_P(Constructs, ShapeTest, ::testing::ValuesIn(kShapes));
@@ -169,6 +148,17 @@ TEST_F(CodegenTest, InheritedMembersComeFirstAndNewNamesAreAppended) {
     EXPECT_EQ(Main(child), "PushThis_SMemberValPtr 2; Push 1; Subst; Pop; PushThis_SMemberValPtr 1; Push 2; Subst; Pop; Push 0");
 }
 
+TEST_F(CodegenTest, RecompilingWithoutExtendsDropsTheOldParent) {
+    TRTTI& parent = CompileAs("P", "function f() {}");
+    TRTTI& cls = CompileAs("C", "extends P;");
+    EXPECT_EQ(cls.superclass, &parent);
+    Recompile(cls, "x = 1;");
+    EXPECT_EQ(cls.superclass, nullptr);
+    EXPECT_FALSE(cls.IsSubclassOf(&parent));
+    Recompile(cls, "super.f();");
+    EXPECT_TRUE(failed);
+}
+
 TEST_F(CodegenTest, UncompiledParentLeavesTheClassUncompiledWithoutError) {
     TRTTI& parent = AddClass("P");
     TRTTI& child = CompileAs("C", "extends P; function f() {} x = 1;");
@@ -212,6 +202,37 @@ TEST_F(CodegenTest, EmptyAndFourByteStringsArePadded) {
     EXPECT_EQ(cls.mainCode->WordAt(12), Op_Pop);
     EXPECT_EQ(cls.mainCode->WordAt(20), 8);
     EXPECT_EQ(cls.mainCode->WordAt(32), Op_Pop);
+}
+
+} // namespace
+} // namespace plimo::testing
+
+namespace plimo::testing {
+namespace {
+
+TEST_F(CodegenTest, ClassListingShowsEveryOwnBlockUnderItsHeading) {
+    CompileAs("P", "function a() {}");
+    TRTTI& cls = CompileAs("C", "extends P; function b(p) { var l; return l; } native n; m = 1;");
+    ASSERT_FALSE(failed) << ErrorText();
+    std::vector<std::string> lines = ClassListing(cls);
+    std::vector<std::string> expected = {
+        "class C extends P",
+        "members 0:m",
+        "main:",
+        "  00000000:PushThis_SMemberValPtr 0",
+        "  0000000C:Push 1",
+        "  00000018:Subst",
+        "  0000001C:Pop",
+        "  00000020:Push 0",
+        "slot 1: function b(p) var l:",
+        "  00000000:LocalValPtr_Deref 0",
+        "  0000000C:Ret",
+        "  00000010:PushThis",
+        "  00000014:Ret",
+        "slot 2: native n",
+        "(1 inherited methods not listed)",
+    };
+    EXPECT_EQ(lines, expected);
 }
 
 } // namespace

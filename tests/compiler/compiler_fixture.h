@@ -28,6 +28,13 @@ inline std::string JoinedListing(const TCompiledInfo* code) {
     return out;
 }
 
+// One construct and its code before and after fusion (after: nullptr when fusion changes nothing).
+struct ShapeCase {
+    const char* statement;
+    const char* before;
+    const char* after;
+};
+
 class CompilerFixture : public ::testing::Test {
 protected:
     CompilerFixture() { resources.root = std::make_unique<TResourceList>(&resources); }
@@ -56,6 +63,25 @@ protected:
     std::string Body(const TRTTI& cls, std::string_view fn) const {
         auto* f = dynamic_cast<TNormalFunction*>(cls.FindMethodByName(fn));
         return f ? JoinedListing(f->body.get()) : "<no function>";
+    }
+
+    // The body of fn without the "PushThis; Ret" that closes every body.
+    std::string BodyStatements(const TRTTI& cls, std::string_view fn) const {
+        std::string body = Body(cls, fn);
+        for (const std::string end : {"; PushThis; Ret", "PushThis; Ret"})
+            if (body.ends_with(end)) return body.substr(0, body.size() - end.size());
+        return body;
+    }
+
+    // Compiles source as class T without and then with fusion and compares f's statements with the
+    // case; expand fills the placeholders of the expected texts.
+    template <class Expand> void ExpectShapes(const std::string& source, const ShapeCase& c, Expand&& expand) {
+        TRTTI& cls = CompileAs("T", source, false);
+        ASSERT_FALSE(failed) << ErrorText();
+        EXPECT_EQ(BodyStatements(cls, "f"), expand(c.before, cls)) << c.statement;
+        Recompile(cls, source, true);
+        ASSERT_FALSE(failed) << ErrorText();
+        EXPECT_EQ(BodyStatements(cls, "f"), expand(c.after ? c.after : c.before, cls)) << c.statement;
     }
 
     // The message of the last error reported, as UTF-8; "" when none was.

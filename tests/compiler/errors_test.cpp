@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "compiler_fixture.h"
+#include "resources/values.h"
 
 namespace plimo::testing {
 namespace {
@@ -150,6 +151,98 @@ TEST_F(CompileErrorTest, ClassFileCacheSeams) {
     TRTTI& noFile = AddClass("D");
     EXPECT_FALSE(compiler.Compile(noFile, "x = 1;", true));
     EXPECT_EQ(cache.loads, 3); // a class without a source file never touches the cache
+}
+
+} // namespace
+} // namespace plimo::testing
+
+namespace plimo::testing {
+namespace {
+
+TEST_F(CompileErrorTest, ClassAmongItsOwnAncestorsIsRefused) {
+    TRTTI& self = CompileAs("S", "extends S;");
+    EXPECT_TRUE(failed);
+    EXPECT_EQ(ErrorText(), "S:循環参照があります");
+    EXPECT_EQ(self.superclass, nullptr);
+
+    TRTTI& b = AddClass("B");
+    TRTTI& a = CompileAs("A", "extends B;"); // B not compiled yet: A waits for it
+    EXPECT_FALSE(failed);
+    Recompile(b, "extends A;");
+    EXPECT_TRUE(failed);
+    EXPECT_EQ(ErrorText(), "B:循環参照があります");
+    EXPECT_EQ(b.superclass, nullptr);
+    EXPECT_FALSE(a.IsSubclassOf(&self)); // the chain ends
+}
+
+// A global-value resource without a value cell keeps a chain standing at the resource.
+class CelllessGlobal : public TGlobalValue {
+public:
+    using TGlobalValue::TGlobalValue;
+    TValue* VariableSlot() override { return nullptr; }
+};
+
+TEST_F(CompileErrorTest, ChainsThatStandAtAResourceWithoutAValue) {
+    auto odd = std::make_unique<CelllessGlobal>("odd", &resources);
+    resources.root->AddChild(std::move(odd));
+    struct Case {
+        const char* source;
+        std::string message;
+    };
+    TRTTI& probe = AddClass("C");
+    const Case cases[] = {
+        {"odd;", "C:リソースは直接参照できません"},
+        {"odd.x;", "C:" + SjisToUtf8(probe.ClassTag()) + ":xは未定義です"},
+        {"odd.f(1);", "C:リソースはメソッド呼び出しできません"},
+        {"odd = 1;", "C:リソースは直接参照できません"},
+    };
+    for (const Case& c : cases) {
+        reporter.errors.clear();
+        probe.Reset();
+        EXPECT_TRUE(compiler.Compile(probe, c.source, true)) << c.source;
+        EXPECT_EQ(ErrorText(), c.message) << c.source;
+    }
+}
+
+TEST_F(CompileErrorTest, DeepNestingCompilesOrIsASyntaxErrorNeverACrash) {
+    for (int depth : {50, 300, 2000, 20000}) {
+        std::string source = "x = " + std::string(depth, '(') + "1" + std::string(depth, ')') + ";";
+        TRTTI& cls = AddClass("D" + std::to_string(depth));
+        bool failedNow = compiler.Compile(cls, source, false);
+        EXPECT_EQ(failedNow, !cls.compiled) << depth;
+        if (depth <= 50) {
+            EXPECT_TRUE(cls.compiled);
+        }
+    }
+    std::string nested;
+    for (int i = 0; i < 5000; ++i) nested += "if (a) ";
+    nested += "b;";
+    TRTTI& cls = AddClass("Ifs");
+    bool failedNow = compiler.Compile(cls, nested, false);
+    EXPECT_EQ(failedNow, !cls.compiled);
+}
+
+} // namespace
+} // namespace plimo::testing
+
+namespace plimo::testing {
+namespace {
+
+struct CountingSections : TSectionHook {
+    void Enter(int section) override { entered.push_back(section); }
+    void Leave(int section) override { left.push_back(section); }
+    std::vector<int> entered, left;
+};
+
+TEST_F(CompileErrorTest, LexingAndParsingIsTimedInItsSection) {
+    CountingSections sections;
+    compiler.sections = &sections;
+    TRTTI& cls = AddClass("C");
+    compiler.Compile(cls, "x = 1;", false);
+    cls.Reset();
+    compiler.Compile(cls, "x = ;", false);
+    EXPECT_EQ(sections.entered, (std::vector<int>{kLexParseSection, kLexParseSection}));
+    EXPECT_EQ(sections.left, sections.entered);
 }
 
 } // namespace

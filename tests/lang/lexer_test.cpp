@@ -49,7 +49,9 @@ struct LexCase {
 
 class PlimoLexCases : public PlimoLexer, public ::testing::WithParamInterface<LexCase> {};
 
-TEST_P(PlimoLexCases, Yields) { EXPECT_EQ(Lex(GetParam().text), GetParam().tokens) << GetParam().what; }
+TEST_P(PlimoLexCases, Yields) {
+    EXPECT_EQ(Lex(GetParam().text), GetParam().tokens) << GetParam().what;
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Tokens, PlimoLexCases,
@@ -59,8 +61,9 @@ INSTANTIATE_TEST_SUITE_P(
                 "SYMBOL:forward SYMBOL:iffy SYMBOL:null2 fork for in is"},
         LexCase{"longest operator", "a+=1;", "SYMBOL:a += NUM:1 ;"},
         LexCase{"minus minus first", "x--y", "SYMBOL:x -- SYMBOL:y"},
-        LexCase{"two-byte operators", "a&&b||c!=d==e>=f<=g++", "SYMBOL:a && SYMBOL:b || SYMBOL:c != SYMBOL:d == "
-                                                               "SYMBOL:e >= SYMBOL:f <= SYMBOL:g ++"},
+        LexCase{"two-byte operators", "a&&b||c!=d==e>=f<=g++",
+                "SYMBOL:a && SYMBOL:b || SYMBOL:c != SYMBOL:d == "
+                "SYMBOL:e >= SYMBOL:f <= SYMBOL:g ++"},
         LexCase{"no arrow operators", "=> =<", "= > = <"},
         LexCase{"unused operators still lex", "*= /= %= | &", "*= /= %= | &"},
         LexCase{"dollar only first", "a$b $_x", "SYMBOL:a SYMBOL:$b SYMBOL:$_x"},
@@ -68,8 +71,7 @@ INSTANTIATE_TEST_SUITE_P(
         LexCase{"number forms", "1. .5 3.14 007", "NUM:1 . . NUM:5 NUM:3.14 NUM:007"},
         LexCase{"no sign or exponent", "-1e5 0x1F", "- NUM:1 SYMBOL:e5 NUM:0 SYMBOL:x1F"},
         LexCase{"brackets vanish", "a[1]", "SYMBOL:a NUM:1"},
-        LexCase{"skipped bytes", "? # @ ^ ~ ' \\ : \t\r\n", ""},
-        LexCase{"empty text", "", ""},
+        LexCase{"skipped bytes", "? # @ ^ ~ ' \\ : \t\r\n", ""}, LexCase{"empty text", "", ""},
         LexCase{"punctuation", "f(a,b).c{}", "SYMBOL:f ( SYMBOL:a , SYMBOL:b ) . SYMBOL:c { }"},
         LexCase{"escaped quote", "\"a\\\"b\"", "STRING:\"a\\\"b\""},
         LexCase{"escaped backslash ends", "\"a\\\\\" x", "STRING:\"a\\\\\" SYMBOL:x"},
@@ -79,9 +81,20 @@ INSTANTIATE_TEST_SUITE_P(
         LexCase{"second byte 0x22", "\"\x83\x22\" x", "STRING:\"\x83\x22\" SYMBOL:x"},
         LexCase{"katakana swallows the quote", "\"\xb1\" x", "SYMBOL:x"},
         LexCase{"katakana swallows the quote, a later one closes", "\"\xb1\" x\"", "STRING:\"\xb1\" x\""},
-        LexCase{"katakana splits a name", "ab\xb1" "cd", "SYMBOL:ab SYMBOL:cd"},
-        LexCase{"double-byte names", "\x83\x41\x83\x43" "1 a\x88\xea", "SYMBOL:\x83\x41\x83\x43" "1 SYMBOL:a\x88\xea"},
-        LexCase{"double-byte second byte 0x5C in a name", "\x83\x5c" "A", "SYMBOL:\x83\x5c" "A"},
+        LexCase{"katakana splits a name",
+                "ab\xb1"
+                "cd",
+                "SYMBOL:ab SYMBOL:cd"},
+        LexCase{"double-byte names",
+                "\x83\x41\x83\x43"
+                "1 a\x88\xea",
+                "SYMBOL:\x83\x41\x83\x43"
+                "1 SYMBOL:a\x88\xea"},
+        LexCase{"double-byte second byte 0x5C in a name",
+                "\x83\x5c"
+                "A",
+                "SYMBOL:\x83\x5c"
+                "A"},
         LexCase{"line comment to line end", "x // c d\r\ny", "SYMBOL:x COMM:// c d SYMBOL:y"},
         LexCase{"tab ends a line comment", "// note\tx = 1;", "COMM:// note SYMBOL:x = NUM:1 ;"},
         LexCase{"block comment", "a /* b\r\n c */ d", "SYMBOL:a COMM:/* b\r\n c */ SYMBOL:d"},
@@ -105,6 +118,16 @@ TEST_F(PlimoLexer, TokensCarryTheirRuleAndPosition) {
     EXPECT_EQ((*list)[2].Position(), 8);
     EXPECT_EQ((*list)[2].Text().size(), 3u);
     EXPECT_EQ(list->Source(), "  foo = \"s\";");
+}
+
+TEST_F(PlimoLexer, RepetitionsHaveNoLimit) {
+    // The descriptions write "no limit" as 123456: a longer comment or string is still one token.
+    std::string text = "// " + std::string(200000, 'a') + "\n\"" + std::string(200000, 'b') + "\"";
+    auto list = yup->Lex(text);
+    ASSERT_EQ(list->Count(), 2);
+    EXPECT_EQ((*list)[0].RuleName(), "COMM");
+    EXPECT_EQ((*list)[1].RuleName(), "STRING");
+    EXPECT_EQ((*list)[1].Text().size(), 200002u);
 }
 
 TEST_F(PlimoLexer, RemovingCommentsKeepsTheOrder) {

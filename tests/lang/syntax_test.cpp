@@ -53,8 +53,10 @@ TEST_F(PlimoSyntax, FileLayoutAndDeclarations) {
     ASSERT_TRUE(body);
     EXPECT_EQ(DumpTree(*body->List(1)), "[VarDecl(var VArgList(x [, y]) ;) VarDecl(var VArgList(z []) ;)]");
     EXPECT_EQ(body->Node(2)->Count(), 1);
-    EXPECT_EQ(DumpTree(*decls->List(2)), "FuncDecl(constructor create '(' VArgList() ')' VarBlock({ [] [] }))");
-    EXPECT_EQ(DumpTree(*decls->List(3), true), "FuncDecl(destructor free '(' VArgList() ')' VarBlock({ [Return(return ;)] }))");
+    EXPECT_EQ(DumpTree(*decls->List(2)),
+              "FuncDecl(constructor create '(' VArgList() ')' VarBlock({ [] [] }))");
+    EXPECT_EQ(DumpTree(*decls->List(3), true),
+              "FuncDecl(destructor free '(' VArgList() ')' VarBlock({ [Return(return ;)] }))");
     EXPECT_EQ(DumpTree(*prog->List(2), true), "[ExprS(Expr([x =] 1) ;)]");
     // Byte offsets the compiler reports with.
     EXPECT_EQ(f->Position(), 45);
@@ -68,13 +70,16 @@ struct SyntaxCase {
 
 class PlimoSyntaxCases : public PlimoSyntax, public ::testing::WithParamInterface<SyntaxCase> {};
 
-TEST_P(PlimoSyntaxCases, Parse) { EXPECT_EQ(Main(GetParam().text), GetParam().main) << GetParam().text; }
+TEST_P(PlimoSyntaxCases, Parse) {
+    EXPECT_EQ(Main(GetParam().text), GetParam().main) << GetParam().text;
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Accepted, PlimoSyntaxCases,
     ::testing::Values(
-        SyntaxCase{"if (a) if (b) x=1; else x=2;", // the dangling else goes to the nearest if
-                   "[If(if '(' a ')' If(if '(' b ')' ExprS(Expr([x =] 1) ;) [else ExprS(Expr([x =] 2) ;)]))]"},
+        SyntaxCase{
+            "if (a) if (b) x=1; else x=2;", // the dangling else goes to the nearest if
+            "[If(if '(' a ')' If(if '(' b ')' ExprS(Expr([x =] 1) ;) [else ExprS(Expr([x =] 2) ;)]))]"},
         SyntaxCase{"for (i in list) f(i);",
                    "[Forin(for '(' i in list ')' ExprS(LValE(f ['(' ArgList(i) ')']) ;))]"},
         SyntaxCase{"for (i=0; i<3; i++) f(i);",
@@ -92,9 +97,10 @@ INSTANTIATE_TEST_SUITE_P(
         SyntaxCase{"a.b(1).c = 2;", "[ExprS(Expr([LVal(a [. LValE(b ['(' ArgList(1) ')']) . c]) =] 2) ;)]"},
         SyntaxCase{"super.constructor(1, \"s\");",
                    "[ExprS(LVal(super [. LValE(constructor ['(' ArgList(1 [, \"s\"]) ')'])]) ;)]"},
-        SyntaxCase{"this.x = new classes.B(null, 1.5);",
-                   "[ExprS(Expr([LVal(this [. x]) =] NewObj(new ResourceVal(classes [. B]) '(' ArgList(null [, "
-                   "1.5]) ')')) ;)]"},
+        SyntaxCase{
+            "this.x = new classes.B(null, 1.5);",
+            "[ExprS(Expr([LVal(this [. x]) =] NewObj(new ResourceVal(classes [. B]) '(' ArgList(null [, "
+            "1.5]) ')')) ;)]"},
         SyntaxCase{"f();", "[ExprS(LValE(f ['(' ArgList() ')']) ;)]"},
         SyntaxCase{"while (1) { break; }", "[While(while '(' 1 ')' Block({ [Break(break ;)] }))]"},
         SyntaxCase{"return; return x;", "[Return(return ;) Return(return [x] ;)]"},
@@ -103,39 +109,33 @@ INSTANTIATE_TEST_SUITE_P(
 
 INSTANTIATE_TEST_SUITE_P(
     Rejected, PlimoSyntaxCases,
-    ::testing::Values(SyntaxCase{"x = y = 1;", "ERROR@4"},  // no chained assignment
-                      SyntaxCase{"- -x;", "ERROR@0"},       // one prefix operator
-                      SyntaxCase{"!!x;", "ERROR@0"},
-                      SyntaxCase{"++x;", "ERROR@0"},        // only the postfix form
-                      SyntaxCase{"x = 1; y = ;", "ERROR@9"},
-                      SyntaxCase{"for (;;) x;", "ERROR@4"}, // no empty parts
-                      SyntaxCase{"x = 1; function f() {}", "ERROR@5"}, // declarations come first
-                      SyntaxCase{"var a;", "ERROR@0"},                 // no declarations in the main code
-                      SyntaxCase{"function f() { x; var a; }", "ERROR@16"},
-                      SyntaxCase{"function f() { { var a; } }", "ERROR@15"},
-                      SyntaxCase{"extends;", "ERROR@0"},
-                      SyntaxCase{"extends a", "ERROR@8"},
-                      SyntaxCase{"new B;", "ERROR@4"}, // new needs its parentheses
-                      SyntaxCase{"(a).b;", "ERROR@2"}, // nothing follows a parenthesised value
-                      SyntaxCase{"x is (B);", "ERROR@2"},
-                      SyntaxCase{"x is E + 1;", "ERROR@5"}, // is binds looser than +
-                      SyntaxCase{"fork;", "ERROR@0"}, // tokens no rule uses
-                      SyntaxCase{"a *= 2;", "ERROR@0"},
-                      SyntaxCase{"a & b;", "ERROR@0"},
-                      SyntaxCase{"a | b;", "ERROR@0"},
-                      SyntaxCase{"   )", "ERROR@0"}, // nothing matched at all
-                      // After backtracking the position is that of the last token matched in time: the
-                      // for-in attempt matched i after the for attempt had reached the +.
-                      SyntaxCase{"for (i = 0; i < 3; j +) x;", "ERROR@5"}));
+    ::testing::Values(
+        SyntaxCase{"x = y = 1;", "ERROR@4"},                                         // no chained assignment
+        SyntaxCase{"- -x;", "ERROR@0"},                                              // one prefix operator
+        SyntaxCase{"!!x;", "ERROR@0"}, SyntaxCase{"++x;", "ERROR@0"},                // only the postfix form
+        SyntaxCase{"x = 1; y = ;", "ERROR@9"}, SyntaxCase{"for (;;) x;", "ERROR@4"}, // no empty parts
+        SyntaxCase{"x = 1; function f() {}", "ERROR@5"}, // declarations come first
+        SyntaxCase{"var a;", "ERROR@0"},                 // no declarations in the main code
+        SyntaxCase{"function f() { x; var a; }", "ERROR@16"},
+        SyntaxCase{"function f() { { var a; } }", "ERROR@15"}, SyntaxCase{"extends;", "ERROR@0"},
+        SyntaxCase{"extends a", "ERROR@8"}, SyntaxCase{"new B;", "ERROR@4"}, // new needs its parentheses
+        SyntaxCase{"(a).b;", "ERROR@2"}, // nothing follows a parenthesised value
+        SyntaxCase{"x is (B);", "ERROR@2"}, SyntaxCase{"x is E + 1;", "ERROR@5"}, // is binds looser than +
+        SyntaxCase{"fork;", "ERROR@0"},                                           // tokens no rule uses
+        SyntaxCase{"a *= 2;", "ERROR@0"}, SyntaxCase{"a & b;", "ERROR@0"}, SyntaxCase{"a | b;", "ERROR@0"},
+        SyntaxCase{"   )", "ERROR@0"}, // nothing matched at all
+        // After backtracking the position is that of the last token matched in time: the
+        // for-in attempt matched i after the for attempt had reached the +.
+        SyntaxCase{"for (i = 0; i < 3; j +) x;", "ERROR@5"}));
 
 // Counts which overload a node's Generate reaches.
 class TKindCounter : public TSyntaxVisitor {
 public:
     std::string seen;
-#define PLIMO_COUNT(name)                                                                                     \
-    int Generate(G_##name&) override {                                                                        \
-        seen += #name " ";                                                                                    \
-        return 0;                                                                                             \
+#define PLIMO_COUNT(name)                                                                                    \
+    int Generate(G_##name&) override {                                                                       \
+        seen += #name " ";                                                                                   \
+        return 0;                                                                                            \
     }
     PLIMO_SYNTAX_NODES(PLIMO_COUNT)
 #undef PLIMO_COUNT

@@ -1,6 +1,8 @@
 // The grammar engine on small descriptions of its own: building, lexing, parsing, messages.
 #include "lang/yup.h"
 
+#include "lang/syntax.h"
+
 #include <gtest/gtest.h>
 
 #include "platform/report.h"
@@ -10,26 +12,15 @@ namespace plimo {
 namespace {
 
 const std::vector<std::string> kLex = {
-    "Lexical",
-    " 'while",
-    " '+=",
-    " '+",
-    " ';",
-    " NAME",
-    "  [}",
-    "   -",
-    "    'a",
-    "    'z",
-    " *Stop",
+    "Lexical", " 'while",   " '+=", " '+", " ';", " NAME", "  [}", "   -", "    'a", "    'z", " *Stop",
     " 'q", // after the stop line: never a token of its own
-    "@",
-    " 'ignored",
+    "@",       " 'ignored",
 };
 
 // Pairs, then singles; a pair that fails halfway gives back its first name.
 const std::vector<std::string> kGram = {
-    "Grammar", " Start", "  {}", "   |", "    Pair", "    Single", " Pair", "  'NAME", "  '+", "  'NAME",
-    " Single", "  'NAME", "  []Opt", "   ';", "@",
+    "Grammar", " Start",  "  {}",    "   |",    "    Pair", "    Single", " Pair", "  'NAME",
+    "  '+",    "  'NAME", " Single", "  'NAME", "  []Opt",  "   ';",      "@",
 };
 
 class YupTest : public ::testing::Test {
@@ -54,16 +45,6 @@ protected:
         return s;
     }
 };
-
-// Dump with rule names (groups as []), tokens as text.
-std::string Dump(const TResultList& l) {
-    std::string s = l.RuleName().empty() ? "[" : std::string(l.RuleName()) + "(";
-    for (int i = 0; i < l.Count(); ++i) {
-        if (i) s += ' ';
-        s += l.Token(i) ? std::string(l.Text(i)) : Dump(*l.List(i));
-    }
-    return s + (l.RuleName().empty() ? "]" : ")");
-}
 
 TEST(First, AddTestAndMerge) {
     TFirst a, b;
@@ -124,7 +105,7 @@ TEST_F(YupTest, ParseChoicesRetryAndRepetitionsGiveBackAFailedIteration) {
     auto tree = yup->Parse(*tokens);
     ASSERT_TRUE(tree);
     // c: Pair matched c and failed at ";", Single is tried from c again.
-    EXPECT_EQ(Dump(*tree->Root()), "Start([Pair(a + b) Single(c Opt(;)) Single(d Opt())])");
+    EXPECT_EQ(DumpTree(*tree->Root()), "Start([Pair(a + b) Single(c Opt(;)) Single(d Opt())])");
     EXPECT_EQ(tree->Root()->List(0)->List(1)->Position(), 6);
     EXPECT_EQ(tree->Root()->List(0)->List(2)->List(1)->Position(), -1);
 }
@@ -144,7 +125,7 @@ TEST_F(YupTest, EmptyInputMatchesAZeroRepetition) {
     auto tokens = yup->Lex("   ");
     auto tree = yup->Parse(*tokens);
     ASSERT_TRUE(tree);
-    EXPECT_EQ(Dump(*tree->Root()), "Start([])");
+    EXPECT_EQ(DumpTree(*tree->Root()), "Start([])");
     EXPECT_EQ(tokens->lastMatched, 0);
 }
 
