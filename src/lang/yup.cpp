@@ -510,7 +510,8 @@ std::unique_ptr<TLexList> TYup::Lex(std::string_view text) {
 //   nested call arguments made that doubling exponential.
 class TParser {
 public:
-    explicit TParser(TLexList& tokens) : m_tokens(tokens), m_tree(std::make_unique<TParseTree>()) {
+    TParser(TLexList& tokens, TYupPlainParse plain)
+        : m_tokens(tokens), m_tree(std::make_unique<TParseTree>()), m_plain(plain) {
         int n = tokens.Count();
         m_kinds.resize(n + 1);
         for (int i = 0; i < n; ++i)
@@ -542,7 +543,11 @@ private:
     }
 
     bool ParseNode(const TGramNode* n) {
-        if (!Startable(n)) return false;
+        if (!m_plain.on) {
+            if (!Startable(n)) return false;
+        } else if (m_plain.maxSteps && ++m_steps > m_plain.maxSteps) {
+            m_aborted = true;
+        }
         if (++m_depth > kMaxParseDepth) m_aborted = true;
         bool ok = false;
         if (!m_aborted) {
@@ -659,7 +664,7 @@ private:
 
     // Throws away the items from base on; their lists are kept for a later attempt at the same place.
     [[gnu::noinline]] void Discard(std::size_t base) {
-        if (!m_aborted)
+        if (!m_aborted && !m_plain.on)
             for (std::size_t i = base; i < m_scratch.size(); ++i)
                 if (TResultList* l = m_scratch[i].List())
                     if (m_kept.emplace(Key(l->m_rule, l->m_startToken), l).second)
@@ -676,12 +681,14 @@ private:
     std::uint64_t m_serial = 0;
     int m_depth = 0;
     bool m_aborted = false;
+    TYupPlainParse m_plain;
+    std::uint64_t m_steps = 0;
 };
 
 std::unique_ptr<TParseTree> TYup::Parse(TLexList& tokens) {
     tokens.cursor = 0;
     if (!m_built || !m_gramRoot || m_gramRoot->children.empty()) return nullptr;
-    TParser parser(tokens);
+    TParser parser(tokens, m_plainParse);
     return parser.Run(&m_gramRoot->children[0]);
 }
 

@@ -243,6 +243,15 @@ using TCrLst = std::function<void(TResListGetter& p)>;
 // Deepest nesting of grammar rules a parse follows before it gives up (keeps deep texts off the stack).
 inline constexpr int kMaxParseDepth = 3000;
 
+// Debug switch of the parser, off by default: plain ordered choice without its two shortcuts (skipping
+// rules that cannot start with the current token, reusing lists thrown away by failed attempts), giving
+// up after maxSteps rule attempts when maxSteps is not 0 (the plain parse can take exponential time).
+// The fuzz target and the syntax tests compare both parses; a give-up sets nestingTooDeep.
+struct TYupPlainParse {
+    bool on = false;
+    std::uint64_t maxSteps = 0;
+};
+
 // The grammar component: holds both descriptions, builds the rule trees on first use, lexes and parses.
 class TYup {
 public:
@@ -264,6 +273,8 @@ public:
     // Parses the whole token list with the first grammar rule; null when the text does not match
     // (tokens.lastMatched then tells where parsing stopped).
     std::unique_ptr<TParseTree> Parse(TLexList& tokens);
+
+    void SetPlainParse(TYupPlainParse plain) { m_plainParse = plain; }
 
     bool Built() const { return m_built; }
     const TLexNode* LexRoot() const { return m_lexRoot.get(); }
@@ -288,6 +299,7 @@ private:
     std::array<std::uint32_t, 257> m_candStart{};
     std::vector<std::uint16_t> m_candidates;
     std::uint32_t m_gramNodeCount = 0;
+    TYupPlainParse m_plainParse;
 };
 
 } // namespace plimo

@@ -74,59 +74,78 @@ TEST_P(PlimoSyntaxCases, Parse) {
     EXPECT_EQ(Main(GetParam().text), GetParam().main) << GetParam().text;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Accepted, PlimoSyntaxCases,
-    ::testing::Values(
-        SyntaxCase{
-            "if (a) if (b) x=1; else x=2;", // the dangling else goes to the nearest if
-            "[If(if '(' a ')' If(if '(' b ')' ExprS(Expr([x =] 1) ;) [else ExprS(Expr([x =] 2) ;)]))]"},
-        SyntaxCase{"for (i in list) f(i);",
-                   "[Forin(for '(' i in list ')' ExprS(LValE(f ['(' ArgList(i) ')']) ;))]"},
-        SyntaxCase{"for (i=0; i<3; i++) f(i);",
-                   "[For(for '(' Expr([i =] 0) ; AndEx(i [< 3]) ; IncEx(i [++]) ')' ExprS(LValE(f ['(' "
-                   "ArgList(i) ')']) ;))]"},
-        SyntaxCase{"x = (y = 1);", "[ExprS(Expr([x =] Par('(' Expr([y =] 1) ')')) ;)]"},
-        SyntaxCase{"x += 1; y -= 2;", "[ExprS(Expr([x +=] 1) ;) ExprS(Expr([y -=] 2) ;)]"},
-        SyntaxCase{"-(-x);", "[ExprS(MDEx([-] Par('(' MDEx([-] x) ')')) ;)]"},
-        SyntaxCase{"!x--;", "[ExprS(MDEx([!] IncEx(x [--])) ;)]"},
-        SyntaxCase{"a < b < c;", "[ExprS(AndEx(a [< b < c]) ;)]"},
-        SyntaxCase{"a || b && c == d + f * -g is E.F;",
-                   "[ExprS(RVal(a [|| OrEx(b [&& AndEx(c [== IsEx(CompEx(d [+ ASEx(f [* MDEx([-] g)])]) [is "
-                   "ResourceVal(E [. F])])])])]) ;)]"},
-        SyntaxCase{"a + b * c - d % e / f;", "[ExprS(CompEx(a [+ ASEx(b [* c]) - ASEx(d [% e / f])]) ;)]"},
-        SyntaxCase{"a.b(1).c = 2;", "[ExprS(Expr([LVal(a [. LValE(b ['(' ArgList(1) ')']) . c]) =] 2) ;)]"},
-        SyntaxCase{"super.constructor(1, \"s\");",
-                   "[ExprS(LVal(super [. LValE(constructor ['(' ArgList(1 [, \"s\"]) ')'])]) ;)]"},
-        SyntaxCase{
-            "this.x = new classes.B(null, 1.5);",
-            "[ExprS(Expr([LVal(this [. x]) =] NewObj(new ResourceVal(classes [. B]) '(' ArgList(null [, "
-            "1.5]) ')')) ;)]"},
-        SyntaxCase{"f();", "[ExprS(LValE(f ['(' ArgList() ')']) ;)]"},
-        SyntaxCase{"while (1) { break; }", "[While(while '(' 1 ')' Block({ [Break(break ;)] }))]"},
-        SyntaxCase{"return; return x;", "[Return(return ;) Return(return [x] ;)]"},
-        SyntaxCase{"{ } {{}}", "[Block({ }) Block({ [Block({ })] })]"},
-        SyntaxCase{"/* c */ x; // d", "[ExprS(x ;)]"}));
+const SyntaxCase kAccepted[] = {
+    SyntaxCase{"if (a) if (b) x=1; else x=2;", // the dangling else goes to the nearest if
+               "[If(if '(' a ')' If(if '(' b ')' ExprS(Expr([x =] 1) ;) [else ExprS(Expr([x =] 2) ;)]))]"},
+    SyntaxCase{"for (i in list) f(i);",
+               "[Forin(for '(' i in list ')' ExprS(LValE(f ['(' ArgList(i) ')']) ;))]"},
+    SyntaxCase{"for (i=0; i<3; i++) f(i);",
+               "[For(for '(' Expr([i =] 0) ; AndEx(i [< 3]) ; IncEx(i [++]) ')' ExprS(LValE(f ['(' "
+               "ArgList(i) ')']) ;))]"},
+    SyntaxCase{"x = (y = 1);", "[ExprS(Expr([x =] Par('(' Expr([y =] 1) ')')) ;)]"},
+    SyntaxCase{"x += 1; y -= 2;", "[ExprS(Expr([x +=] 1) ;) ExprS(Expr([y -=] 2) ;)]"},
+    SyntaxCase{"-(-x);", "[ExprS(MDEx([-] Par('(' MDEx([-] x) ')')) ;)]"},
+    SyntaxCase{"!x--;", "[ExprS(MDEx([!] IncEx(x [--])) ;)]"},
+    SyntaxCase{"a < b < c;", "[ExprS(AndEx(a [< b < c]) ;)]"},
+    SyntaxCase{"a || b && c == d + f * -g is E.F;",
+               "[ExprS(RVal(a [|| OrEx(b [&& AndEx(c [== IsEx(CompEx(d [+ ASEx(f [* MDEx([-] g)])]) [is "
+               "ResourceVal(E [. F])])])])]) ;)]"},
+    SyntaxCase{"a + b * c - d % e / f;", "[ExprS(CompEx(a [+ ASEx(b [* c]) - ASEx(d [% e / f])]) ;)]"},
+    SyntaxCase{"a.b(1).c = 2;", "[ExprS(Expr([LVal(a [. LValE(b ['(' ArgList(1) ')']) . c]) =] 2) ;)]"},
+    SyntaxCase{"super.constructor(1, \"s\");",
+               "[ExprS(LVal(super [. LValE(constructor ['(' ArgList(1 [, \"s\"]) ')'])]) ;)]"},
+    SyntaxCase{"this.x = new classes.B(null, 1.5);",
+               "[ExprS(Expr([LVal(this [. x]) =] NewObj(new ResourceVal(classes [. B]) '(' ArgList(null [, "
+               "1.5]) ')')) ;)]"},
+    SyntaxCase{"f();", "[ExprS(LValE(f ['(' ArgList() ')']) ;)]"},
+    SyntaxCase{"while (1) { break; }", "[While(while '(' 1 ')' Block({ [Break(break ;)] }))]"},
+    SyntaxCase{"return; return x;", "[Return(return ;) Return(return [x] ;)]"},
+    SyntaxCase{"{ } {{}}", "[Block({ }) Block({ [Block({ })] })]"},
+    SyntaxCase{"/* c */ x; // d", "[ExprS(x ;)]"}};
+INSTANTIATE_TEST_SUITE_P(Accepted, PlimoSyntaxCases, ::testing::ValuesIn(kAccepted));
 
-INSTANTIATE_TEST_SUITE_P(
-    Rejected, PlimoSyntaxCases,
-    ::testing::Values(
-        SyntaxCase{"x = y = 1;", "ERROR@4"},                                         // no chained assignment
-        SyntaxCase{"- -x;", "ERROR@0"},                                              // one prefix operator
-        SyntaxCase{"!!x;", "ERROR@0"}, SyntaxCase{"++x;", "ERROR@0"},                // only the postfix form
-        SyntaxCase{"x = 1; y = ;", "ERROR@9"}, SyntaxCase{"for (;;) x;", "ERROR@4"}, // no empty parts
-        SyntaxCase{"x = 1; function f() {}", "ERROR@5"}, // declarations come first
-        SyntaxCase{"var a;", "ERROR@0"},                 // no declarations in the main code
-        SyntaxCase{"function f() { x; var a; }", "ERROR@16"},
-        SyntaxCase{"function f() { { var a; } }", "ERROR@15"}, SyntaxCase{"extends;", "ERROR@0"},
-        SyntaxCase{"extends a", "ERROR@8"}, SyntaxCase{"new B;", "ERROR@4"}, // new needs its parentheses
-        SyntaxCase{"(a).b;", "ERROR@2"}, // nothing follows a parenthesised value
-        SyntaxCase{"x is (B);", "ERROR@2"}, SyntaxCase{"x is E + 1;", "ERROR@5"}, // is binds looser than +
-        SyntaxCase{"fork;", "ERROR@0"},                                           // tokens no rule uses
-        SyntaxCase{"a *= 2;", "ERROR@0"}, SyntaxCase{"a & b;", "ERROR@0"}, SyntaxCase{"a | b;", "ERROR@0"},
-        SyntaxCase{"   )", "ERROR@0"}, // nothing matched at all
-        // After backtracking the position is that of the last token matched in time: the
-        // for-in attempt matched i after the for attempt had reached the +.
-        SyntaxCase{"for (i = 0; i < 3; j +) x;", "ERROR@5"}));
+const SyntaxCase kRejected[] = {
+    SyntaxCase{"x = y = 1;", "ERROR@4"},                                         // no chained assignment
+    SyntaxCase{"- -x;", "ERROR@0"},                                              // one prefix operator
+    SyntaxCase{"!!x;", "ERROR@0"}, SyntaxCase{"++x;", "ERROR@0"},                // only the postfix form
+    SyntaxCase{"x = 1; y = ;", "ERROR@9"}, SyntaxCase{"for (;;) x;", "ERROR@4"}, // no empty parts
+    SyntaxCase{"x = 1; function f() {}", "ERROR@5"},                             // declarations come first
+    SyntaxCase{"var a;", "ERROR@0"}, // no declarations in the main code
+    SyntaxCase{"function f() { x; var a; }", "ERROR@16"},
+    SyntaxCase{"function f() { { var a; } }", "ERROR@15"}, SyntaxCase{"extends;", "ERROR@0"},
+    SyntaxCase{"extends a", "ERROR@8"}, SyntaxCase{"new B;", "ERROR@4"}, // new needs its parentheses
+    SyntaxCase{"(a).b;", "ERROR@2"}, // nothing follows a parenthesised value
+    SyntaxCase{"x is (B);", "ERROR@2"}, SyntaxCase{"x is E + 1;", "ERROR@5"}, // is binds looser than +
+    SyntaxCase{"fork;", "ERROR@0"},                                           // tokens no rule uses
+    SyntaxCase{"a *= 2;", "ERROR@0"}, SyntaxCase{"a & b;", "ERROR@0"}, SyntaxCase{"a | b;", "ERROR@0"},
+    SyntaxCase{"   )", "ERROR@0"}, // nothing matched at all
+    // After backtracking the position is that of the last token matched in time: the
+    // for-in attempt matched i after the for attempt had reached the +.
+    SyntaxCase{"for (i = 0; i < 3; j +) x;", "ERROR@5"}};
+INSTANTIATE_TEST_SUITE_P(Rejected, PlimoSyntaxCases, ::testing::ValuesIn(kRejected));
+
+TEST_F(PlimoSyntax, ShortcutsChangeNothingAgainstThePlainParse) {
+    TCapturingReporter plainReporter;
+    std::unique_ptr<TYup> plain = NewPlimoYup(plainReporter);
+    plain->SetPlainParse({true, 0});
+    std::vector<std::string> texts;
+    for (const SyntaxCase& c : kAccepted) texts.push_back(c.text);
+    for (const SyntaxCase& c : kRejected) texts.push_back(c.text);
+    texts.push_back(
+        "function f(a) { var b; b = a.c(d.e(1), g(h(2)), -3); for (b in a) if (b is X) break; }\n"
+        "x = f(f(f(1))); while (x) { x--; y = \"s\"; } for (i = 0; i < f(g(1)); i++) z = (w = i);");
+    texts.push_back("x = f(g(h(1), 2)");
+    texts.push_back("for (a.b(c) in d) e(f(g)) = 1;");
+    for (const std::string& text : texts) {
+        TParsedSource fast = ParsePlimoSource(*yup, text);
+        TParsedSource slow = ParsePlimoSource(*plain, text);
+        ASSERT_EQ(bool(fast.tree), bool(slow.tree)) << text;
+        EXPECT_EQ(fast.tokens->lastMatched, slow.tokens->lastMatched) << text;
+        if (fast.tree) {
+            EXPECT_EQ(DumpTree(*fast.tree->Root()), DumpTree(*slow.tree->Root())) << text;
+        }
+    }
+}
 
 // Counts which overload a node's Generate reaches.
 class TKindCounter : public TSyntaxVisitor {
