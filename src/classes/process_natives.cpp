@@ -33,7 +33,8 @@ void Init(TValue* base, int32_t count, int32_t) {
     }
     std::string method = count >= 2 && Arg(base, 2).tag != vtNull ? ArgText(Arg(base, 2)) : std::string();
     std::unique_ptr<TProcess> p = TProcess::Create(self, method);
-    // The script's Process object owns it from here and frees it with native_free.
+    // Scripts own it from here (their Process object frees it with native_free).
+    TRuntime::Get().AdoptProcess(p.get());
     ResultHost(base, p.release());
 }
 
@@ -56,8 +57,9 @@ void Kill(TValue* base, int32_t count, int32_t) {
     if (TProcess* p = ProcessArg(base, count)) p->Kill();
 }
 
-// A process that is still running (it frees itself, or an outer run is inside it) cannot lose its stack
-// under the interpreter: it is stopped and left for the VM to reclaim, never freed mid-run.
+// Only processes scripts made are freed (the root process handed out by currentProcess is the host's).
+// One that is still running (it frees itself, or an outer run is inside it) cannot lose its stack under
+// the interpreter: it is stopped and stays with the runtime, which destroys it at the end.
 void Free(TValue* base, int32_t count, int32_t) {
     TProcess* p = ProcessArg(base, count);
     if (!p) return;
@@ -65,7 +67,7 @@ void Free(TValue* base, int32_t count, int32_t) {
         p->Stop();
         return;
     }
-    delete p;
+    if (TRuntime::Get().ReleaseProcess(p)) delete p;
 }
 
 void ProcMark(TValue* base, int32_t count, int32_t) {

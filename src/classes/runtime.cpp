@@ -5,6 +5,7 @@
 
 #include "compiler/eval.h"
 #include "core/errors.h"
+#include "core/process.h"
 #include "platform/report.h"
 #include "resources/resource.h"
 #include "resources/resource_system.h"
@@ -22,6 +23,7 @@ TRuntime::TRuntime(TVm& vm, TReporter& reporter, TResourceSystem* resources)
 }
 
 TRuntime::~TRuntime() {
+    DestroyScriptProcesses();
     evalCache.reset();
     s_current = m_previous;
 }
@@ -66,6 +68,19 @@ std::uint32_t TRuntime::Milliseconds() const {
 void TRuntime::Print(std::string_view text) {
     reporter.ReportProgress(text);
     if (printHook) printHook(text);
+}
+
+void TRuntime::AdoptProcess(TProcess* process) { m_scriptProcesses.insert(process); }
+
+bool TRuntime::ReleaseProcess(TProcess* process) { return m_scriptProcesses.erase(process) > 0; }
+
+void TRuntime::DestroyScriptProcesses() {
+    // One at a time: killing a process releases objects whose destructors may free other processes.
+    while (!m_scriptProcesses.empty()) {
+        TProcess* p = *m_scriptProcesses.begin();
+        m_scriptProcesses.erase(m_scriptProcesses.begin());
+        delete p;
+    }
 }
 
 TResource* TRuntime::Resolve(std::string_view path) const {

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 
 namespace plimo {
 
@@ -17,6 +18,7 @@ class TReporter;
 class TResourceSystem;
 class TResource;
 class TEvalCache;
+class TProcess;
 struct TValue;
 
 class TRuntime {
@@ -60,6 +62,13 @@ public:
     std::function<void(TValue& value)> markValue;
     std::function<void(TValue& generator, std::string_view attr, std::string_view literal)> setGenAttr;
 
+    // Processes that scripts made (native_init) belong to the runtime until a script frees them; what
+    // is left when the system ends is destroyed then, while the VM still exists.
+    void AdoptProcess(TProcess* process);
+    // Takes a process back for destruction; false when scripts do not own it (the host's own ones).
+    bool ReleaseProcess(TProcess* process);
+    void DestroyScriptProcesses();
+
     // The resource a script names by path (also short class names and $ globals at the root).
     TResource* Resolve(std::string_view path) const;
 
@@ -73,6 +82,7 @@ private:
     static inline TRuntime* s_current = nullptr;
     TRuntime* m_previous;
     std::array<double, 360> m_sin{}, m_cos{};
+    std::unordered_set<TProcess*> m_scriptProcesses;
     std::chrono::steady_clock::time_point m_started;
 };
 

@@ -72,6 +72,8 @@ void TPlimoSystem::wire() {
 }
 
 TPlimoSystem::~TPlimoSystem() {
+    // Processes scripts left behind hold references into the tree's classes: they go first.
+    runtime.DestroyScriptProcesses();
     // The tree goes first: destroying resources may still run snippets (onDestroy) through the runtime.
     resources.root.reset();
     resources.usrglobal = nullptr;
