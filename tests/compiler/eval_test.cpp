@@ -118,3 +118,24 @@ TEST(MultiEvaluator, RecordsHowFarARunGot) {
 
 } // namespace
 } // namespace plimo
+
+namespace plimo {
+namespace {
+
+// A resource whose script object is an object of a class with onDestroy: deleting the resource runs
+// the method through a snippet.
+TEST_F(EvalTest, DeletingAResourceTellsItsScriptObject) {
+    auto listener = std::make_unique<TRTTI>("Listener", &system.resources);
+    ASSERT_FALSE(system.vm.classCompiler->Compile(
+        *listener, "extends Object;\r\nfunction onDestroy() { $_tmp_gone = 1; return 0; }\r\n", true));
+    auto list = system.resources.ParseResourceText("<resourcelist name=\"r\"></resourcelist>", "/");
+    TResource* r = system.resources.AttachResource("r", std::move(list));
+    ASSERT_NE(r, nullptr);
+    SetObject(r->scriptValue, listener->NewInstance());
+    system.resources.DeleteResource("r");
+    EXPECT_EQ(GlobalCell("$_tmp_gone")->asInt(), 1);
+    SetGlobal("$_1", TValue::Null());
+}
+
+} // namespace
+} // namespace plimo
