@@ -25,7 +25,9 @@ using std::int32_t;
 // ---- helpers ----
 
 // The instance behind this, or none when the receiver is not an object.
-TInstance* SelfObject(TValue* base) { return ArgObject(This(base)); }
+TInstance* SelfObject(TValue* base) {
+    return ArgObject(This(base));
+}
 
 int32_t MemberCountOf(const TInstance* inst) {
     TRTTI* cls = InstanceClass(inst);
@@ -90,7 +92,9 @@ void Refresh(TValue*, int32_t, int32_t) {
     if (rt.refreshSound) rt.refreshSound();
 }
 
-void ErrorValue(TValue* base, int32_t, int32_t) { SetError(*base, 0); }
+void ErrorValue(TValue* base, int32_t, int32_t) {
+    SetError(*base, 0);
+}
 
 // Turns a number back into a host value; a number that names no live host object gives null rather
 // than a value that would point at nothing.
@@ -321,7 +325,6 @@ void Floor(TValue* base, int32_t count, int32_t) {
     ResultInt(base, TruncToInt(x - t < 0 ? t - 1 : t));
 }
 
-
 void ValueOfNative(TValue* base, int32_t count, int32_t) {
     std::string text = ArgText(ArgOrNull(base, count, 1));
     TBRegExp re;
@@ -330,7 +333,8 @@ void ValueOfNative(TValue* base, int32_t count, int32_t) {
     } else if (re.Match("/^-?[0-9]+$/", text)) {
         errno = 0;
         long long n = std::strtoll(text.c_str(), nullptr, 10);
-        if (errno == ERANGE || n < std::numeric_limits<int32_t>::min() || n > std::numeric_limits<int32_t>::max())
+        if (errno == ERANGE || n < std::numeric_limits<int32_t>::min() ||
+            n > std::numeric_limits<int32_t>::max())
             throw ERuntimeError("'" + text + "' is not a valid integer value");
         ResultInt(base, static_cast<int32_t>(n));
     } else {
@@ -353,11 +357,14 @@ TElementList& ListArg(TValue* base) {
 // Argument i as an index below limit; outside it, the host list's index error.
 int32_t IndexArg(TValue* base, int32_t i, int32_t limit) {
     int32_t index = ArgInt(Arg(base, i));
-    if (index < 0 || index >= limit) throw ERuntimeError("List index out of bounds (" + std::to_string(index) + ")");
+    if (index < 0 || index >= limit)
+        throw ERuntimeError("List index out of bounds (" + std::to_string(index) + ")");
     return index;
 }
 
-void ArrayInit(TValue* base, int32_t, int32_t) { ResultHost(base, new TElementList()); }
+void ArrayInit(TValue* base, int32_t, int32_t) {
+    ResultHost(base, new TElementList());
+}
 
 void ArrayFree(TValue* base, int32_t count, int32_t) {
     if (count < 1) return;
@@ -483,22 +490,21 @@ const TNativeEntry kObjectNatives[] = {
 };
 
 const TNativeEntry kArrayNatives[] = {
-    {"native_add", ArrayAdd},
-    {"_n_insert", ArrayInsert},
-    {"native_init", ArrayInit},
-    {"native_get", ArrayGet},
-    {"native_set", ArraySet},
-    {"native_size", ArraySize},
-    {"native_free", ArrayFree},
-    {"native_delete", ArrayDelete},
-    {"native_indexof", ArrayIndexOf},
-    {"native_lightindexof", ArrayLightIndexOf},
+    {"native_add", ArrayAdd},         {"_n_insert", ArrayInsert},
+    {"native_init", ArrayInit},       {"native_get", ArrayGet},
+    {"native_set", ArraySet},         {"native_size", ArraySize},
+    {"native_free", ArrayFree},       {"native_delete", ArrayDelete},
+    {"native_indexof", ArrayIndexOf}, {"native_lightindexof", ArrayLightIndexOf},
     {"_n_pack", ArrayPack},
 };
 
 } // namespace
 
-std::span<const TNativeEntry> ObjectNatives() { return kObjectNatives; }
-std::span<const TNativeEntry> ArrayNatives() { return kArrayNatives; }
+std::span<const TNativeEntry> ObjectNatives() {
+    return kObjectNatives;
+}
+std::span<const TNativeEntry> ArrayNatives() {
+    return kArrayNatives;
+}
 
 } // namespace plimo

@@ -104,10 +104,9 @@ TEST(MultiEvaluator, RecordsHowFarARunGot) {
     TMultiEvaluator m;
     m.Add("a");
     m.Add("b");
-    EXPECT_EQ(m.Text(),
-              "extends Object; $_exec_checkPoint=-1;\r\n"
-              "a\r\n$_exec_checkPoint=1;\r\n"
-              "b\r\n$_exec_checkPoint=2;\r\n");
+    EXPECT_EQ(m.Text(), "extends Object; $_exec_checkPoint=-1;\r\n"
+                        "a\r\n$_exec_checkPoint=1;\r\n"
+                        "b\r\n$_exec_checkPoint=2;\r\n");
     std::string path = (std::filesystem::temp_directory_path() / "plimo_multi_eval.plimo").string();
     ASSERT_TRUE(m.SaveToFile(path));
     std::ifstream f(path, std::ios::binary);
