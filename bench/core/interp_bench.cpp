@@ -51,7 +51,9 @@ public:
     }
 
     // A process on a fresh instance running `name` (or the main code when empty).
-    std::unique_ptr<TProcess> Start(const char* name) { return TProcess::Create(object->NewInstance(), name); }
+    std::unique_ptr<TProcess> Start(const char* name) {
+        return TProcess::Create(object->NewInstance(), name);
+    }
 
     TVm vm{std::size_t(1) << 28};
     TCapturingReporter reporter;

@@ -19,9 +19,15 @@ const std::string& resourceText() {
             for (int i = 0; i < 49; ++i, ++n) {
                 std::string id = std::to_string(n);
                 switch (i % 3) {
-                case 0: t += "  <globalvalue name=\"$g" + id + "\" value=\"" + id + "\"/>\r\n"; break;
-                case 1: t += "  <param name=\"p" + id + "\" value=\"text with %25 and %22quotes%22 " + id + "\"/>\r\n"; break;
-                default: t += "  <class name=\"C" + id + "\" src=\"classes/game/C" + id + ".plimo\"/>\r\n";
+                case 0:
+                    t += "  <globalvalue name=\"$g" + id + "\" value=\"" + id + "\"/>\r\n";
+                    break;
+                case 1:
+                    t += "  <param name=\"p" + id + "\" value=\"text with %25 and %22quotes%22 " + id +
+                         "\"/>\r\n";
+                    break;
+                default:
+                    t += "  <class name=\"C" + id + "\" src=\"classes/game/C" + id + ".plimo\"/>\r\n";
                 }
             }
             t += " </resourcelist>\r\n";

@@ -29,7 +29,9 @@ TCompiledInfo::TCompiledInfo(const std::uint8_t* bytes, std::int32_t size, TSymI
     if (m_size > 0) std::memcpy(m_code.get(), bytes, m_size);
 }
 
-std::int32_t ClassWord(const TRTTI* cls) { return cls ? static_cast<std::int32_t>(cls->hostId()) : 0; }
+std::int32_t ClassWord(const TRTTI* cls) {
+    return cls ? static_cast<std::int32_t>(cls->hostId()) : 0;
+}
 
 std::int32_t FunctionWord(const TFunction* function) {
     return function ? static_cast<std::int32_t>(function->hostId()) : 0;
@@ -43,8 +45,12 @@ template <class T> T* HostFromWord(std::int32_t word) {
 }
 } // namespace
 
-TRTTI* ClassFromWord(std::int32_t word) { return HostFromWord<TRTTI>(word); }
-TFunction* FunctionFromWord(std::int32_t word) { return HostFromWord<TFunction>(word); }
+TRTTI* ClassFromWord(std::int32_t word) {
+    return HostFromWord<TRTTI>(word);
+}
+TFunction* FunctionFromWord(std::int32_t word) {
+    return HostFromWord<TFunction>(word);
+}
 
 std::int32_t TCompiledInfo::WordAt(std::int32_t offset) const {
     if (offset < 0 || offset + 4 > m_size) return -1;
@@ -97,7 +103,9 @@ void FuseCode(TCompiledInfo& code) {
         };
         std::int32_t step = 0;
         switch (op) {
-        case Op_Push: step = fuse(12, Op_Push_Deref); break;
+        case Op_Push:
+            step = fuse(12, Op_Push_Deref);
+            break;
         case Op_PushThis:
             if (next(4) == Op_SMemberValPtr) {
                 code.SetWordAt(at, Op_PushThis_SMemberValPtr);
@@ -106,9 +114,15 @@ void FuseCode(TCompiledInfo& code) {
                 step = 4;
             }
             break;
-        case Op_DMemberValPtr: step = fuse(12, Op_DMemberValPtr_Deref); break;
-        case Op_LocalValPtr: step = fuse(8, Op_LocalValPtr_Deref); break;
-        case Op_ArgValPtr: step = fuse(8, Op_ArgValPtr_Deref); break;
+        case Op_DMemberValPtr:
+            step = fuse(12, Op_DMemberValPtr_Deref);
+            break;
+        case Op_LocalValPtr:
+            step = fuse(8, Op_LocalValPtr_Deref);
+            break;
+        case Op_ArgValPtr:
+            step = fuse(8, Op_ArgValPtr_Deref);
+            break;
         // The pass writes these itself; meeting one means the block was fused already or is corrupt.
         case Op_LocalValPtr_Deref:
         case Op_ArgValPtr_Deref:
@@ -142,7 +156,8 @@ void VerifyCode(const TCompiledInfo& code, std::int32_t locals) {
         case Op_Push_Deref: {
             std::int32_t tag = word(1) & 0xFF;
             if (tag > vtUnset || tag == vtObject) fail();
-            if (tag == vtRef && (!vm || !vm->IsHeapCell(vm->CellAt(static_cast<std::uint32_t>(word(2)))))) fail();
+            if (tag == vtRef && (!vm || !vm->IsHeapCell(vm->CellAt(static_cast<std::uint32_t>(word(2))))))
+                fail();
             if (op == Op_Push_Deref && tag != vtRef) fail();
             break;
         }
@@ -158,8 +173,11 @@ void VerifyCode(const TCompiledInfo& code, std::int32_t locals) {
         case Op_JumpZero:
         case Op_Jump_And:
         case Op_Jump_Or:
-        case Op_DoForIn: jumps.emplace_back(at, at + word(1)); break;
-        default: break;
+        case Op_DoForIn:
+            jumps.emplace_back(at, at + word(1));
+            break;
+        default:
+            break;
         }
         last = at;
         at += size;
@@ -189,9 +207,11 @@ std::string ListingLine(const TCompiledInfo& code, std::int32_t at, std::int32_t
     std::string line = std::string(address) + info.text;
     switch (info.form) {
     case TListForm::Plain:
-    case TListForm::End: break;
+    case TListForm::End:
+        break;
     case TListForm::Value:
-        line += ValueToText(TValue::Make(static_cast<TValueTag>(word(1) & 0xFF), static_cast<std::uint32_t>(word(2))));
+        line += ValueToText(
+            TValue::Make(static_cast<TValueTag>(word(1) & 0xFF), static_cast<std::uint32_t>(word(2))));
         break;
     case TListForm::Text: {
         const char* text = reinterpret_cast<const char*>(code.Code() + at + 8);
@@ -200,14 +220,30 @@ std::string ListingLine(const TCompiledInfo& code, std::int32_t at, std::int32_t
     }
     case TListForm::Index:
     case TListForm::SymbolId:
-    case TListForm::Offset: line += num(1); break;
-    case TListForm::SecondIndex: line += num(2); break;
-    case TListForm::Symbol: line += SymbolName(word(1)); break;
-    case TListForm::CountSymbol: line += num(1) + "," + SymbolName(word(2)); break;
-    case TListForm::CountIndex: line += num(1) + "," + num(2); break;
-    case TListForm::CountFunction: line += num(1) + "," + functionName(2); break;
-    case TListForm::CountClass: line += num(1) + "," + classTag(2); break;
-    case TListForm::Class: line += classTag(1); break;
+    case TListForm::Offset:
+        line += num(1);
+        break;
+    case TListForm::SecondIndex:
+        line += num(2);
+        break;
+    case TListForm::Symbol:
+        line += SymbolName(word(1));
+        break;
+    case TListForm::CountSymbol:
+        line += num(1) + "," + SymbolName(word(2));
+        break;
+    case TListForm::CountIndex:
+        line += num(1) + "," + num(2);
+        break;
+    case TListForm::CountFunction:
+        line += num(1) + "," + functionName(2);
+        break;
+    case TListForm::CountClass:
+        line += num(1) + "," + classTag(2);
+        break;
+    case TListForm::Class:
+        line += classTag(1);
+        break;
     case TListForm::Point: {
         TRTTI* cls = ClassFromWord(word(1));
         line += (cls ? cls->name : std::string()) + "/" + num(2);

@@ -38,7 +38,9 @@ class TSymInfoList {
 public:
     // Appends position to the element of (opcode, name), creating it at the end when new.
     void Record(std::int32_t opcode, std::string_view name, std::int32_t position);
-    void AddPoint(std::string text, std::int32_t position) { m_points.push_back({std::move(text), position}); }
+    void AddPoint(std::string text, std::int32_t position) {
+        m_points.push_back({std::move(text), position});
+    }
 
     const std::vector<TCInfoElem>& Elems() const { return m_elems; }
     std::vector<TCInfoElem>& Elems() { return m_elems; }

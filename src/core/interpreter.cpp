@@ -19,8 +19,8 @@ namespace plimo {
 // ---- the owner of the process-wide state ----
 
 TInterpreter::TInterpreter(TVm& vm, TReporter* reporter)
-    : m_vm(&vm), m_reporter(reporter), m_previousRunner(vm.methodRunner), m_previousInterpreter(vm.interpreter),
-      m_scratch(vm.AllocCells(1)) {
+    : m_vm(&vm), m_reporter(reporter), m_previousRunner(vm.methodRunner),
+      m_previousInterpreter(vm.interpreter), m_scratch(vm.AllocCells(1)) {
     vm.interpreter = this;
     vm.methodRunner = this;
 }
@@ -128,10 +128,13 @@ namespace {
 // A vtRef to a heap cell: one subtraction, no checks (stack, member, element and scratch cells all
 // live in the VM heap).
 inline TValue RefTo(const TValue* cell) {
-    return TValue::Make(vtRef, static_cast<std::uint32_t>(reinterpret_cast<const std::byte*>(cell) - detail::g_heapBase));
+    return TValue::Make(
+        vtRef, static_cast<std::uint32_t>(reinterpret_cast<const std::byte*>(cell) - detail::g_heapBase));
 }
 
-inline bool IsLiveObject(const TValue& v) { return v.tag == vtObject && v.bits; }
+inline bool IsLiveObject(const TValue& v) {
+    return v.tag == vtObject && v.bits;
+}
 
 inline bool HasSlot(const TInstance* object, std::int32_t slot) {
     const TRTTI* cls = InstanceClass(object);
@@ -193,7 +196,9 @@ void UpdateByAdding(TValue& t, TValue& r, bool subtract) {
 
 } // namespace
 
-[[noreturn]] static void ThrowStackOverflow() { throw ERuntimeError(texts::kStackOverflow); }
+[[noreturn]] static void ThrowStackOverflow() {
+    throw ERuntimeError(texts::kStackOverflow);
+}
 
 // Member by name. The instruction's word 2 caches the slot found last.
 static void DynamicMember(TInterpreter& in, TValue& top, std::int32_t* ins, bool wantValue) {
@@ -227,7 +232,8 @@ static void DynamicMember(TInterpreter& in, TValue& top, std::int32_t* ins, bool
         return;
     }
     if (top.tag != vtError)
-        in.Warn(ReasonText(top) + texts::kMemberVariable.sjis() + SymbolName(symbol) + texts::kCannotRefer.sjis());
+        in.Warn(ReasonText(top) + texts::kMemberVariable.sjis() + SymbolName(symbol) +
+                texts::kCannotRefer.sjis());
     TValue held = top;
     top = missing();
     ReleaseValue(held);
@@ -238,7 +244,8 @@ static void DynamicMember(TInterpreter& in, TValue& top, std::int32_t* ins, bool
 static TValue StaticMemberMiss(TInterpreter& in, const TValue& target, const TCompiledInfo* code,
                                std::int32_t slot, bool wantValue) {
     TRTTI* owner = code ? code->Owner() : nullptr;
-    std::string name = owner && slot >= 0 && slot < owner->memberNames.Count() ? owner->memberNames.NameAt(slot) : "";
+    std::string name =
+        owner && slot >= 0 && slot < owner->memberNames.Count() ? owner->memberNames.NameAt(slot) : "";
     if (IsLiveObject(target))
         in.Warn(texts::kVariablePrefix.sjis() + name + texts::kNotDefined.sjis());
     else if (target.tag != vtError)
@@ -281,8 +288,8 @@ static TNormalFunction* FindStatic(const TValue& receiver, std::int32_t slot, co
     TFunction* declared = owner ? owner->MethodAt(slot) : nullptr;
     std::string name = declared ? declared->GetName() : std::string();
     if (!cls)
-        throw ERuntimeError(ValueToText(receiver) + texts::kNotObject.sjis() + texts::kMethodComma.sjis() + name +
-                            texts::kCannotInvoke.sjis());
+        throw ERuntimeError(ValueToText(receiver) + texts::kNotObject.sjis() + texts::kMethodComma.sjis() +
+                            name + texts::kCannotInvoke.sjis());
     ThrowMethodMissing(name);
 }
 
@@ -302,9 +309,10 @@ void TProcess::execute() {
 // frames sees the registers in the process; the loop keeps them in locals otherwise.
 #define STORE() (m_pc = pc, m_sp = sp, m_frame = frame, m_receiver = receiver, m_avail = avail)
 #define LOAD() (pc = m_pc, sp = m_sp, frame = m_frame, receiver = m_receiver, avail = m_avail)
-#define ROOM(n)                                                                                            \
-    do {                                                                                                   \
-        if (sp - (n) < stack) [[unlikely]] ThrowStackOverflow();                                           \
+#define ROOM(n)                                                                                              \
+    do {                                                                                                     \
+        if (sp - (n) < stack) [[unlikely]]                                                                   \
+            ThrowStackOverflow();                                                                            \
     } while (0)
 #define STEP(name) (pc += kOpcodeSize[Op_##name] / 4)
 #define JUMP(offset) (pc = reinterpret_cast<std::int32_t*>(reinterpret_cast<std::uint8_t*>(pc) + (offset)))
@@ -319,13 +327,14 @@ void TProcess::execute() {
 #undef PLIMO_OPCODE_LABEL
     };
 #define CASE(name) L_##name:
-#define NEXT()                                                                                             \
-    do {                                                                                                   \
-        if (avail <= 0) goto slice_end;                                                                    \
-        --avail;                                                                                           \
-        std::uint32_t op_ = static_cast<std::uint32_t>(*pc);                                               \
-        if (op_ >= static_cast<std::uint32_t>(OpcodeCount)) [[unlikely]] goto invalid;                     \
-        goto* kDispatch[op_];                                                                              \
+#define NEXT()                                                                                               \
+    do {                                                                                                     \
+        if (avail <= 0) goto slice_end;                                                                      \
+        --avail;                                                                                             \
+        std::uint32_t op_ = static_cast<std::uint32_t>(*pc);                                                 \
+        if (op_ >= static_cast<std::uint32_t>(OpcodeCount)) [[unlikely]]                                     \
+            goto invalid;                                                                                    \
+        goto* kDispatch[op_];                                                                                \
     } while (0)
 #endif
 
@@ -339,453 +348,456 @@ void TProcess::execute() {
         NEXT();
         {
 #endif
-        CASE(Pop) {
-            ReleaseValue(*sp);
-            ++sp;
-            STEP(Pop);
-            NEXT();
-        }
-        CASE(Push) {
-            ROOM(1);
-            --sp;
-            std::memcpy(sp, pc + 1, sizeof(TValue));
-            STEP(Push);
-            NEXT();
-        }
-        CASE(PushString) {
-            ROOM(1);
-            std::int32_t length = pc[1];
-            const char* text = reinterpret_cast<const char*>(pc + 2);
-            STORE();
-            TInstance* s;
-            {
-                TStepLimitGuard guard(in);
-                s = MakeString(std::string_view(text, strnlen(text, static_cast<std::size_t>(length))));
+            CASE(Pop) {
+                ReleaseValue(*sp);
+                ++sp;
+                STEP(Pop);
+                NEXT();
             }
-            if (m_released) return; // a destructor run by the creation killed this process
-            --sp;
-            *sp = TValue::Null();
-            SetObject(*sp, s);
-            pc += (8 + length) / 4;
-            NEXT();
-        }
-        CASE(PushThis) {
-            ROOM(1);
-            --sp;
-            *sp = *receiver;
-            RetainValue(*sp);
-            STEP(PushThis);
-            NEXT();
-        }
-        CASE(SMemberValPtr) {
-            // The object here may be of any class, so the slot is checked against its block.
-            if (IsLiveObject(*sp) && HasSlot(ObjectOf(*sp), pc[1])) [[likely]] {
-                TValue held = *sp;
-                *sp = RefTo(ObjectOf(held)->members() + pc[1]);
-                ReleaseValue(held);
-            } else {
+            CASE(Push) {
+                ROOM(1);
+                --sp;
+                std::memcpy(sp, pc + 1, sizeof(TValue));
+                STEP(Push);
+                NEXT();
+            }
+            CASE(PushString) {
+                ROOM(1);
+                std::int32_t length = pc[1];
+                const char* text = reinterpret_cast<const char*>(pc + 2);
                 STORE();
-                TValue held = *sp;
-                *sp = StaticMemberMiss(in, held, codeOf(frame), pc[1], false);
-                ReleaseValue(held);
-            }
-            STEP(SMemberValPtr);
-            NEXT();
-        }
-        CASE(DMemberValPtr) {
-            STORE();
-            DynamicMember(in, *sp, pc, false);
-            STEP(DMemberValPtr);
-            NEXT();
-        }
-        CASE(LocalValPtr) {
-            ROOM(1);
-            --sp;
-            *sp = RefTo(frame - pc[1]);
-            STEP(LocalValPtr);
-            NEXT();
-        }
-        CASE(ArgValPtr) {
-            ROOM(1);
-            std::int32_t i = pc[1];
-            TValue* cell;
-            if (i >= 0 && i < record(frame).argc) {
-                cell = receiver - (i + 1);
-            } else {
-                cell = in.ScratchCell();
-                SetNull(*cell);
-            }
-            --sp;
-            *sp = RefTo(cell);
-            STEP(ArgValPtr);
-            NEXT();
-        }
-        CASE(PushThis_SMemberValPtr) {
-            ROOM(1);
-            TValue v = IsLiveObject(*receiver) ? RefTo(ObjectOf(*receiver)->members() + pc[2])
-                                               : (STORE(), StaticMemberMiss(in, *receiver, codeOf(frame), pc[2], false));
-            --sp;
-            *sp = v;
-            STEP(PushThis_SMemberValPtr);
-            NEXT();
-        }
-        CASE(PushThis_SMemberValPtr_Deref) {
-            ROOM(1);
-            TValue v;
-            if (IsLiveObject(*receiver)) [[likely]] {
-                v = ObjectOf(*receiver)->members()[pc[2]];
-                RetainValue(v);
-            } else {
-                STORE();
-                v = StaticMemberMiss(in, *receiver, codeOf(frame), pc[2], true);
-            }
-            --sp;
-            *sp = v;
-            STEP(PushThis_SMemberValPtr_Deref);
-            NEXT();
-        }
-        CASE(DMemberValPtr_Deref) {
-            STORE();
-            DynamicMember(in, *sp, pc, true);
-            STEP(DMemberValPtr_Deref);
-            NEXT();
-        }
-        CASE(LocalValPtr_Deref) {
-            ROOM(1);
-            --sp;
-            *sp = frame[-pc[1]];
-            RetainValue(*sp);
-            STEP(LocalValPtr_Deref);
-            NEXT();
-        }
-        CASE(ArgValPtr_Deref) {
-            ROOM(1);
-            std::int32_t i = pc[1];
-            --sp;
-            if (i >= 0 && i < record(frame).argc) {
-                *sp = receiver[-(i + 1)];
-                RetainValue(*sp);
-            } else {
+                TInstance* s;
+                {
+                    TStepLimitGuard guard(in);
+                    s = MakeString(std::string_view(text, strnlen(text, static_cast<std::size_t>(length))));
+                }
+                if (m_released) return; // a destructor run by the creation killed this process
+                --sp;
                 *sp = TValue::Null();
+                SetObject(*sp, s);
+                pc += (8 + length) / 4;
+                NEXT();
             }
-            STEP(ArgValPtr_Deref);
-            NEXT();
-        }
-        CASE(Push_Deref) {
-            ROOM(1);
-            TValue constant;
-            std::memcpy(&constant, pc + 1, sizeof constant);
-            --sp;
-            if (constant.tag == vtRef && constant.bits) {
-                *sp = *RefTarget(constant);
+            CASE(PushThis) {
+                ROOM(1);
+                --sp;
+                *sp = *receiver;
                 RetainValue(*sp);
-            } else {
-                *sp = constant;
+                STEP(PushThis);
+                NEXT();
             }
-            STEP(Push_Deref);
-            NEXT();
-        }
-        CASE(DCall) {
-            STORE();
-            std::int32_t argc = pc[1];
-            if (argc < 0 || sp + argc >= stack + kStackSlots) ThrowStackOverflow();
-            enterCall(FindDynamic(in, sp[argc], pc), argc, kOpcodeSize[Op_DCall]);
-            LOAD();
-            NEXT();
-        }
-        CASE(SCall) {
-            STORE();
-            std::int32_t argc = pc[1];
-            if (argc < 0 || sp + argc >= stack + kStackSlots) ThrowStackOverflow();
-            enterCall(FindStatic(sp[argc], pc[2], codeOf(frame)), argc, kOpcodeSize[Op_SCall]);
-            LOAD();
-            NEXT();
-        }
-        CASE(SuperCall) {
-            STORE();
-            std::int32_t argc = pc[1];
-            if (argc < 0 || sp + argc >= stack + kStackSlots) ThrowStackOverflow();
-            TFunction* fn = FunctionFromWord(pc[2]);
-            if (!fn) ThrowMethodMissing(std::string());
-            enterCall(Callable(fn), argc, kOpcodeSize[Op_SuperCall]);
-            LOAD();
-            NEXT();
-        }
-        CASE(NativeCall) {
-            std::int32_t argc = pc[1];
-            if (argc < 0 || sp + argc >= stack + kStackSlots) ThrowStackOverflow();
-            TFunction* fn = FunctionFromWord(pc[2]);
-            if (!fn) ThrowMethodMissing(std::string());
-            if (!fn->IsNative()) ThrowNotCallable(fn->GetName());
-            TValue* base = sp + argc;
-            // The arguments stay on the stack for the call, so a kill or an error meanwhile releases them.
-            STORE();
-            static_cast<TNativeFunction*>(fn)->proc(base, argc, 0);
-            if (m_released) return; // the native killed this very process: its stack is gone
-            avail = m_avail;        // the native may have suspended or stopped it
-            for (TValue* arg = base - argc; arg < base; ++arg) {
-                TValue v = *arg;
-                *arg = TValue::Null();
-                sp = arg + 1;
-                ReleaseValue(v);
+            CASE(SMemberValPtr) {
+                // The object here may be of any class, so the slot is checked against its block.
+                if (IsLiveObject(*sp) && HasSlot(ObjectOf(*sp), pc[1])) [[likely]] {
+                    TValue held = *sp;
+                    *sp = RefTo(ObjectOf(held)->members() + pc[1]);
+                    ReleaseValue(held);
+                } else {
+                    STORE();
+                    TValue held = *sp;
+                    *sp = StaticMemberMiss(in, held, codeOf(frame), pc[1], false);
+                    ReleaseValue(held);
+                }
+                STEP(SMemberValPtr);
+                NEXT();
             }
-            sp = base;
-            STEP(NativeCall);
-            NEXT();
-        }
-        CASE(Constructor) {
-            STORE();
-            std::int32_t argc = pc[1];
-            if (argc < 0 || sp + argc >= stack + kStackSlots) ThrowStackOverflow();
-            TRTTI* cls = ClassFromWord(pc[2]);
-            if (!cls) ThrowMethodMissing("constructor");
-            TInstance* instance;
-            {
-                TStepLimitGuard guard(in);
-                instance = cls->NewInstance();
+            CASE(DMemberValPtr) {
+                STORE();
+                DynamicMember(in, *sp, pc, false);
+                STEP(DMemberValPtr);
+                NEXT();
             }
-            if (m_released) return;
-            // The compiler pushed a placeholder into the receiver slot; it is overwritten, not released.
-            sp[argc] = TValue::Make(vtObject, InstanceHandle(instance));
-            RetainValue(sp[argc]);
-            if (TFunction* ctor = cls->GetConstructor()) {
-                enterCall(Callable(ctor), argc, kOpcodeSize[Op_Constructor]);
+            CASE(LocalValPtr) {
+                ROOM(1);
+                --sp;
+                *sp = RefTo(frame - pc[1]);
+                STEP(LocalValPtr);
+                NEXT();
+            }
+            CASE(ArgValPtr) {
+                ROOM(1);
+                std::int32_t i = pc[1];
+                TValue* cell;
+                if (i >= 0 && i < record(frame).argc) {
+                    cell = receiver - (i + 1);
+                } else {
+                    cell = in.ScratchCell();
+                    SetNull(*cell);
+                }
+                --sp;
+                *sp = RefTo(cell);
+                STEP(ArgValPtr);
+                NEXT();
+            }
+            CASE(PushThis_SMemberValPtr) {
+                ROOM(1);
+                TValue v = IsLiveObject(*receiver)
+                               ? RefTo(ObjectOf(*receiver)->members() + pc[2])
+                               : (STORE(), StaticMemberMiss(in, *receiver, codeOf(frame), pc[2], false));
+                --sp;
+                *sp = v;
+                STEP(PushThis_SMemberValPtr);
+                NEXT();
+            }
+            CASE(PushThis_SMemberValPtr_Deref) {
+                ROOM(1);
+                TValue v;
+                if (IsLiveObject(*receiver)) [[likely]] {
+                    v = ObjectOf(*receiver)->members()[pc[2]];
+                    RetainValue(v);
+                } else {
+                    STORE();
+                    v = StaticMemberMiss(in, *receiver, codeOf(frame), pc[2], true);
+                }
+                --sp;
+                *sp = v;
+                STEP(PushThis_SMemberValPtr_Deref);
+                NEXT();
+            }
+            CASE(DMemberValPtr_Deref) {
+                STORE();
+                DynamicMember(in, *sp, pc, true);
+                STEP(DMemberValPtr_Deref);
+                NEXT();
+            }
+            CASE(LocalValPtr_Deref) {
+                ROOM(1);
+                --sp;
+                *sp = frame[-pc[1]];
+                RetainValue(*sp);
+                STEP(LocalValPtr_Deref);
+                NEXT();
+            }
+            CASE(ArgValPtr_Deref) {
+                ROOM(1);
+                std::int32_t i = pc[1];
+                --sp;
+                if (i >= 0 && i < record(frame).argc) {
+                    *sp = receiver[-(i + 1)];
+                    RetainValue(*sp);
+                } else {
+                    *sp = TValue::Null();
+                }
+                STEP(ArgValPtr_Deref);
+                NEXT();
+            }
+            CASE(Push_Deref) {
+                ROOM(1);
+                TValue constant;
+                std::memcpy(&constant, pc + 1, sizeof constant);
+                --sp;
+                if (constant.tag == vtRef && constant.bits) {
+                    *sp = *RefTarget(constant);
+                    RetainValue(*sp);
+                } else {
+                    *sp = constant;
+                }
+                STEP(Push_Deref);
+                NEXT();
+            }
+            CASE(DCall) {
+                STORE();
+                std::int32_t argc = pc[1];
+                if (argc < 0 || sp + argc >= stack + kStackSlots) ThrowStackOverflow();
+                enterCall(FindDynamic(in, sp[argc], pc), argc, kOpcodeSize[Op_DCall]);
                 LOAD();
-            } else {
-                // No constructor: the new instance is the expression's value, as if one had returned it.
-                for (std::int32_t i = 0; i < argc; ++i) {
-                    TValue v = *sp;
-                    *sp++ = TValue::Null();
-                    m_sp = sp;
+                NEXT();
+            }
+            CASE(SCall) {
+                STORE();
+                std::int32_t argc = pc[1];
+                if (argc < 0 || sp + argc >= stack + kStackSlots) ThrowStackOverflow();
+                enterCall(FindStatic(sp[argc], pc[2], codeOf(frame)), argc, kOpcodeSize[Op_SCall]);
+                LOAD();
+                NEXT();
+            }
+            CASE(SuperCall) {
+                STORE();
+                std::int32_t argc = pc[1];
+                if (argc < 0 || sp + argc >= stack + kStackSlots) ThrowStackOverflow();
+                TFunction* fn = FunctionFromWord(pc[2]);
+                if (!fn) ThrowMethodMissing(std::string());
+                enterCall(Callable(fn), argc, kOpcodeSize[Op_SuperCall]);
+                LOAD();
+                NEXT();
+            }
+            CASE(NativeCall) {
+                std::int32_t argc = pc[1];
+                if (argc < 0 || sp + argc >= stack + kStackSlots) ThrowStackOverflow();
+                TFunction* fn = FunctionFromWord(pc[2]);
+                if (!fn) ThrowMethodMissing(std::string());
+                if (!fn->IsNative()) ThrowNotCallable(fn->GetName());
+                TValue* base = sp + argc;
+                // The arguments stay on the stack for the call, so a kill or an error meanwhile releases
+                // them.
+                STORE();
+                static_cast<TNativeFunction*>(fn)->proc(base, argc, 0);
+                if (m_released) return; // the native killed this very process: its stack is gone
+                avail = m_avail;        // the native may have suspended or stopped it
+                for (TValue* arg = base - argc; arg < base; ++arg) {
+                    TValue v = *arg;
+                    *arg = TValue::Null();
+                    sp = arg + 1;
                     ReleaseValue(v);
                 }
-                STEP(Constructor);
+                sp = base;
+                STEP(NativeCall);
+                NEXT();
             }
-            NEXT();
-        }
-        CASE(Add) {
-            if (sp[0].tag == vtInt && sp[1].tag == vtInt) [[likely]] {
-                sp[1].bits += sp[0].bits;
-            } else {
-                STORE(); // a string result may reuse a pooled block and run a destructor
-                ArithValues(TArithOp::Add, sp[1], sp[0]);
+            CASE(Constructor) {
+                STORE();
+                std::int32_t argc = pc[1];
+                if (argc < 0 || sp + argc >= stack + kStackSlots) ThrowStackOverflow();
+                TRTTI* cls = ClassFromWord(pc[2]);
+                if (!cls) ThrowMethodMissing("constructor");
+                TInstance* instance;
+                {
+                    TStepLimitGuard guard(in);
+                    instance = cls->NewInstance();
+                }
                 if (m_released) return;
+                // The compiler pushed a placeholder into the receiver slot; it is overwritten, not released.
+                sp[argc] = TValue::Make(vtObject, InstanceHandle(instance));
+                RetainValue(sp[argc]);
+                if (TFunction* ctor = cls->GetConstructor()) {
+                    enterCall(Callable(ctor), argc, kOpcodeSize[Op_Constructor]);
+                    LOAD();
+                } else {
+                    // No constructor: the new instance is the expression's value, as if one had returned it.
+                    for (std::int32_t i = 0; i < argc; ++i) {
+                        TValue v = *sp;
+                        *sp++ = TValue::Null();
+                        m_sp = sp;
+                        ReleaseValue(v);
+                    }
+                    STEP(Constructor);
+                }
+                NEXT();
             }
-            ++sp;
-            STEP(Add);
-            NEXT();
-        }
-        CASE(Sub) {
-            if (sp[0].tag == vtInt && sp[1].tag == vtInt) [[likely]]
-                sp[1].bits -= sp[0].bits;
-            else
-                ArithValues(TArithOp::Sub, sp[1], sp[0]);
-            ++sp;
-            STEP(Sub);
-            NEXT();
-        }
-        CASE(Mul) {
-            if (sp[0].tag == vtInt && sp[1].tag == vtInt) [[likely]]
-                sp[1].bits *= sp[0].bits;
-            else
-                ArithValues(TArithOp::Mul, sp[1], sp[0]);
-            ++sp;
-            STEP(Mul);
-            NEXT();
-        }
-        CASE(Div) {
-            ArithValues(TArithOp::Div, sp[1], sp[0]);
-            ++sp;
-            STEP(Div);
-            NEXT();
-        }
-        CASE(Mod) {
-            ArithValues(TArithOp::Mod, sp[1], sp[0]);
-            ++sp;
-            STEP(Mod);
-            NEXT();
-        }
-#define PLIMO_COMPARE_CASE(name)                                                                           \
-    CASE(name) {                                                                                           \
-        float d;                                                                                           \
-        if (sp[0].tag == vtInt && sp[1].tag == vtInt) [[likely]] {                                         \
-            d = static_cast<float>(static_cast<std::int32_t>(sp[1].bits - sp[0].bits));                     \
-        } else {                                                                                           \
-            d = CompareValues(sp[1], sp[0]);                                                               \
-            TValue l = sp[1], r = sp[0];                                                                   \
-            sp[1] = sp[0] = TValue::Null();                                                                \
-            ReleaseValue(l);                                                                               \
-            ReleaseValue(r);                                                                               \
-        }                                                                                                  \
-        sp[1] = TValue::Float(CompareHolds(TCompareOp::name, d) ? 1.0f : 0.0f);                            \
-        ++sp;                                                                                              \
-        STEP(name);                                                                                        \
-        NEXT();                                                                                            \
+            CASE(Add) {
+                if (sp[0].tag == vtInt && sp[1].tag == vtInt) [[likely]] {
+                    sp[1].bits += sp[0].bits;
+                } else {
+                    STORE(); // a string result may reuse a pooled block and run a destructor
+                    ArithValues(TArithOp::Add, sp[1], sp[0]);
+                    if (m_released) return;
+                }
+                ++sp;
+                STEP(Add);
+                NEXT();
+            }
+            CASE(Sub) {
+                if (sp[0].tag == vtInt && sp[1].tag == vtInt) [[likely]]
+                    sp[1].bits -= sp[0].bits;
+                else
+                    ArithValues(TArithOp::Sub, sp[1], sp[0]);
+                ++sp;
+                STEP(Sub);
+                NEXT();
+            }
+            CASE(Mul) {
+                if (sp[0].tag == vtInt && sp[1].tag == vtInt) [[likely]]
+                    sp[1].bits *= sp[0].bits;
+                else
+                    ArithValues(TArithOp::Mul, sp[1], sp[0]);
+                ++sp;
+                STEP(Mul);
+                NEXT();
+            }
+            CASE(Div) {
+                ArithValues(TArithOp::Div, sp[1], sp[0]);
+                ++sp;
+                STEP(Div);
+                NEXT();
+            }
+            CASE(Mod) {
+                ArithValues(TArithOp::Mod, sp[1], sp[0]);
+                ++sp;
+                STEP(Mod);
+                NEXT();
+            }
+#define PLIMO_COMPARE_CASE(name)                                                                             \
+    CASE(name) {                                                                                             \
+        float d;                                                                                             \
+        if (sp[0].tag == vtInt && sp[1].tag == vtInt) [[likely]] {                                           \
+            d = static_cast<float>(static_cast<std::int32_t>(sp[1].bits - sp[0].bits));                      \
+        } else {                                                                                             \
+            d = CompareValues(sp[1], sp[0]);                                                                 \
+            TValue l = sp[1], r = sp[0];                                                                     \
+            sp[1] = sp[0] = TValue::Null();                                                                  \
+            ReleaseValue(l);                                                                                 \
+            ReleaseValue(r);                                                                                 \
+        }                                                                                                    \
+        sp[1] = TValue::Float(CompareHolds(TCompareOp::name, d) ? 1.0f : 0.0f);                              \
+        ++sp;                                                                                                \
+        STEP(name);                                                                                          \
+        NEXT();                                                                                              \
     }
-        PLIMO_COMPARE_CASE(GT)
-        PLIMO_COMPARE_CASE(GTE)
-        PLIMO_COMPARE_CASE(LT)
-        PLIMO_COMPARE_CASE(LTE)
-        PLIMO_COMPARE_CASE(EQ)
-        PLIMO_COMPARE_CASE(NEQ)
+            PLIMO_COMPARE_CASE(GT)
+            PLIMO_COMPARE_CASE(GTE)
+            PLIMO_COMPARE_CASE(LT)
+            PLIMO_COMPARE_CASE(LTE)
+            PLIMO_COMPARE_CASE(EQ)
+            PLIMO_COMPARE_CASE(NEQ)
 #undef PLIMO_COMPARE_CASE
-        CASE(And) {
-            STEP(And);
-            NEXT();
-        }
-        CASE(Or) {
-            STEP(Or);
-            NEXT();
-        }
-        CASE(Is) {
-            bool is = IsInstanceOf(*sp, ClassFromWord(pc[1]));
-            TValue held = *sp;
-            *sp = TValue::Int(is ? 1 : 0);
-            ReleaseValue(held);
-            STEP(Is);
-            NEXT();
-        }
-        CASE(Not) {
-            NotValue(*sp);
-            STEP(Not);
-            NEXT();
-        }
-        CASE(Neg) {
-            NegValue(*sp);
-            STEP(Neg);
-            NEXT();
-        }
-        CASE(Subst) {
-            TValue* target = sp[1].tag == vtRef ? RefTarget(sp[1]) : nullptr;
-            TValue v = sp[0];
-            if (target) {
-                TValue old = *target;
-                *target = v; // the top's count moves into the target
-                sp[1] = v;
-                RetainValue(sp[1]);
-                ++sp;
-                ReleaseValue(old);
-            } else {
-                // Not a reference: nothing to assign to; the value stays as the expression's value.
-                TValue held = sp[1];
-                sp[1] = v;
-                ++sp;
+            CASE(And) {
+                STEP(And);
+                NEXT();
+            }
+            CASE(Or) {
+                STEP(Or);
+                NEXT();
+            }
+            CASE(Is) {
+                bool is = IsInstanceOf(*sp, ClassFromWord(pc[1]));
+                TValue held = *sp;
+                *sp = TValue::Int(is ? 1 : 0);
                 ReleaseValue(held);
+                STEP(Is);
+                NEXT();
             }
-            STEP(Subst);
-            NEXT();
-        }
-        CASE(AddSubst)
-        CASE(SubSubst) {
-            TValue* target = sp[1].tag == vtRef ? RefTarget(sp[1]) : nullptr;
-            if (target)
-                UpdateByAdding(*target, sp[0], *pc == Op_SubSubst);
-            else
-                ReleaseValue(sp[0]);
-            ++sp;
-            static_assert(kOpcodeSize[Op_AddSubst] == kOpcodeSize[Op_SubSubst]);
-            STEP(AddSubst);
-            NEXT();
-        }
-        CASE(Deref) {
-            if (sp->tag == vtRef && sp->bits) [[likely]] {
-                *sp = *RefTarget(*sp);
-                RetainValue(*sp);
+            CASE(Not) {
+                NotValue(*sp);
+                STEP(Not);
+                NEXT();
             }
-            STEP(Deref);
-            NEXT();
-        }
-        CASE(Jump) {
-            JUMP(pc[1]);
-            NEXT();
-        }
-        CASE(JumpZero) {
-            TValue v = *sp;
-            ++sp;
-            bool truth = v.tag == vtInt ? v.bits != 0 : IsTrue(v);
-            ReleaseValue(v);
-            if (truth)
-                STEP(JumpZero);
-            else
+            CASE(Neg) {
+                NegValue(*sp);
+                STEP(Neg);
+                NEXT();
+            }
+            CASE(Subst) {
+                TValue* target = sp[1].tag == vtRef ? RefTarget(sp[1]) : nullptr;
+                TValue v = sp[0];
+                if (target) {
+                    TValue old = *target;
+                    *target = v; // the top's count moves into the target
+                    sp[1] = v;
+                    RetainValue(sp[1]);
+                    ++sp;
+                    ReleaseValue(old);
+                } else {
+                    // Not a reference: nothing to assign to; the value stays as the expression's value.
+                    TValue held = sp[1];
+                    sp[1] = v;
+                    ++sp;
+                    ReleaseValue(held);
+                }
+                STEP(Subst);
+                NEXT();
+            }
+            CASE(AddSubst)
+            CASE(SubSubst) {
+                TValue* target = sp[1].tag == vtRef ? RefTarget(sp[1]) : nullptr;
+                if (target)
+                    UpdateByAdding(*target, sp[0], *pc == Op_SubSubst);
+                else
+                    ReleaseValue(sp[0]);
+                ++sp;
+                static_assert(kOpcodeSize[Op_AddSubst] == kOpcodeSize[Op_SubSubst]);
+                STEP(AddSubst);
+                NEXT();
+            }
+            CASE(Deref) {
+                if (sp->tag == vtRef && sp->bits) [[likely]] {
+                    *sp = *RefTarget(*sp);
+                    RetainValue(*sp);
+                }
+                STEP(Deref);
+                NEXT();
+            }
+            CASE(Jump) {
                 JUMP(pc[1]);
-            NEXT();
-        }
-        CASE(Jump_And) {
-            if (!IsTrue(*sp)) {
-                JUMP(pc[1]);
-            } else {
-                TValue v = *sp++;
+                NEXT();
+            }
+            CASE(JumpZero) {
+                TValue v = *sp;
+                ++sp;
+                bool truth = v.tag == vtInt ? v.bits != 0 : IsTrue(v);
                 ReleaseValue(v);
-                STEP(Jump_And);
+                if (truth)
+                    STEP(JumpZero);
+                else
+                    JUMP(pc[1]);
+                NEXT();
             }
-            NEXT();
-        }
-        CASE(Jump_Or) {
-            if (IsTrue(*sp)) {
-                JUMP(pc[1]);
-            } else {
-                TValue v = *sp++;
-                ReleaseValue(v);
-                STEP(Jump_Or);
+            CASE(Jump_And) {
+                if (!IsTrue(*sp)) {
+                    JUMP(pc[1]);
+                } else {
+                    TValue v = *sp++;
+                    ReleaseValue(v);
+                    STEP(Jump_And);
+                }
+                NEXT();
             }
-            NEXT();
-        }
-        CASE(Ret) {
-            STORE();
-            bool bottom = leaveCall();
-            LOAD();
-            if (bottom) goto slice_end;
-            NEXT();
-        }
-        CASE(InitForIn) {
-            ROOM(2);
-            if (!vm.arrayClass || vm.arrayBodySlot < 0 || !IsInstanceOf(*sp, vm.arrayClass))
-                throw ERuntimeError(texts::kForInNotArray);
-            TValue list = ObjectOf(*sp)->members()[vm.arrayBodySlot];
-            sp[-1] = list;
-            sp[-2] = TValue::Int(0);
-            sp -= 2;
-            STEP(InitForIn);
-            NEXT();
-        }
-        CASE(DoForIn) {
-            // Slots from the top: index, element list, array, variable reference.
-            std::int32_t index = ValueToInt(sp[0]);
-            TElementList* list = HostAs<TElementList>(sp[1]);
-            // The count is read at every step, so elements appended by the body are visited too.
-            if (list && index >= 0 && index < list->Count()) {
-                if (TValue* var = sp[3].tag == vtRef ? RefTarget(sp[3]) : nullptr)
-                    AssignValue(*var, *list->CellAt(index));
-                sp[0] = TValue::Int(index + 1);
-                STEP(DoForIn);
-            } else {
-                JUMP(pc[1]);
+            CASE(Jump_Or) {
+                if (IsTrue(*sp)) {
+                    JUMP(pc[1]);
+                } else {
+                    TValue v = *sp++;
+                    ReleaseValue(v);
+                    STEP(Jump_Or);
+                }
+                NEXT();
             }
-            NEXT();
-        }
-        CASE(ClearForIn) {
-            TValue array = sp[2], var = sp[3];
-            sp += 4;
-            ReleaseValue(array);
-            ReleaseValue(var);
-            STEP(ClearForIn);
-            NEXT();
-        }
-        CASE(Point) {
-            m_position[0] = pc[1];
-            m_position[1] = pc[2];
-            m_position[2] = pc[3];
-            STEP(Point);
-            NEXT();
-        }
-        CASE(Halt) {
-            STORE();
-            Stop();
-            LOAD();
-            goto slice_end;
-        }
+            CASE(Ret) {
+                STORE();
+                bool bottom = leaveCall();
+                LOAD();
+                if (bottom) goto slice_end;
+                NEXT();
+            }
+            CASE(InitForIn) {
+                ROOM(2);
+                if (!vm.arrayClass || vm.arrayBodySlot < 0 || !IsInstanceOf(*sp, vm.arrayClass))
+                    throw ERuntimeError(texts::kForInNotArray);
+                TValue list = ObjectOf(*sp)->members()[vm.arrayBodySlot];
+                sp[-1] = list;
+                sp[-2] = TValue::Int(0);
+                sp -= 2;
+                STEP(InitForIn);
+                NEXT();
+            }
+            CASE(DoForIn) {
+                // Slots from the top: index, element list, array, variable reference.
+                std::int32_t index = ValueToInt(sp[0]);
+                TElementList* list = HostAs<TElementList>(sp[1]);
+                // The count is read at every step, so elements appended by the body are visited too.
+                if (list && index >= 0 && index < list->Count()) {
+                    if (TValue* var = sp[3].tag == vtRef ? RefTarget(sp[3]) : nullptr)
+                        AssignValue(*var, *list->CellAt(index));
+                    sp[0] = TValue::Int(index + 1);
+                    STEP(DoForIn);
+                } else {
+                    JUMP(pc[1]);
+                }
+                NEXT();
+            }
+            CASE(ClearForIn) {
+                TValue array = sp[2], var = sp[3];
+                sp += 4;
+                ReleaseValue(array);
+                ReleaseValue(var);
+                STEP(ClearForIn);
+                NEXT();
+            }
+            CASE(Point) {
+                m_position[0] = pc[1];
+                m_position[1] = pc[2];
+                m_position[2] = pc[3];
+                STEP(Point);
+                NEXT();
+            }
+            CASE(Halt) {
+                STORE();
+                Stop();
+                LOAD();
+                goto slice_end;
+            }
 #ifdef PLIMO_SWITCH_DISPATCH
-        default: goto invalid;
+        default:
+            goto invalid;
 #endif
         }
     // An opcode outside the table is not executed and pc stays: the slice runs out on it.
@@ -856,14 +868,15 @@ bool TProcess::leaveCall() {
     *receiver = result;
     m_sp = receiver;
     m_pc = const_cast<std::int32_t*>(r.returnPc);
-    m_position[0] = r.savedPosition[0];
-    m_position[1] = r.savedPosition[1];
     bool bottom = r.caller < 0;
     if (bottom) {
         m_frame = nullptr;
         m_result = receiver;
         Stop();
     } else {
+        // The caller's last source position, as it was when it made the call.
+        m_position[0] = r.savedPosition[0];
+        m_position[1] = r.savedPosition[1];
         m_frame = m_stack + r.caller;
         m_receiver = m_stack + record(m_frame).receiver;
     }

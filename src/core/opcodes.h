@@ -27,55 +27,55 @@ enum class TListForm : std::uint8_t {
 
 // X(name, size in bytes, listing form, listing text). The order is the opcode numbering.
 // Op_PushString's size is its fixed part; its text adds the padded length held in word 1.
-#define PLIMO_OPCODES(X)                                                                                   \
-    X(Pop, 4, Plain, "Pop")                                                                                \
-    X(Push, 12, Value, "Push ")                                                                            \
-    X(PushString, 8, Text, "PushString ")                                                                  \
-    X(PushThis, 4, Plain, "PushThis")                                                                      \
-    X(SMemberValPtr, 8, Index, "SMemberValPtr ")                                                           \
-    X(DMemberValPtr, 12, Symbol, "DMemberValPtr ")                                                         \
-    X(LocalValPtr, 8, Index, "LocalValPtr ")                                                               \
-    X(ArgValPtr, 8, Index, "ArgValPtr ")                                                                   \
-    X(PushThis_SMemberValPtr, 12, SecondIndex, "PushThis_SMemberValPtr ")                                  \
-    X(PushThis_SMemberValPtr_Deref, 16, SecondIndex, "PushThis_SMemberValPtr ")                            \
-    X(DMemberValPtr_Deref, 16, SymbolId, "DMemberValPtr_Deref ")                                           \
-    X(LocalValPtr_Deref, 12, Index, "LocalValPtr_Deref ")                                                  \
-    X(ArgValPtr_Deref, 12, Index, "ArgValPtr_Deref ")                                                      \
-    X(Push_Deref, 16, Value, "Push_Deref ")                                                                \
-    X(DCall, 16, CountSymbol, "DCall ")                                                                    \
-    X(SCall, 12, CountIndex, "SCall ")                                                                     \
-    X(SuperCall, 12, CountFunction, "SuperCall ")                                                          \
-    X(NativeCall, 12, CountFunction, "NativeCall ")                                                        \
-    X(Constructor, 12, CountClass, "Constructor ")                                                         \
-    X(Add, 4, Plain, "Add")                                                                                \
-    X(Sub, 4, Plain, "Sub")                                                                                \
-    X(Mul, 4, Plain, "Mul")                                                                                \
-    X(Div, 4, Plain, "Div")                                                                                \
-    X(Mod, 4, Plain, "Mod")                                                                                \
-    X(GT, 4, Plain, "GT")                                                                                  \
-    X(GTE, 4, Plain, "GTE")                                                                                \
-    X(LT, 4, Plain, "LT")                                                                                  \
-    X(LTE, 4, Plain, "LTE")                                                                                \
-    X(EQ, 4, Plain, "EQ")                                                                                  \
-    X(NEQ, 4, Plain, "NEQ")                                                                                \
-    X(And, 4, Plain, "And")                                                                                \
-    X(Or, 4, Plain, "Or")                                                                                  \
-    X(Is, 8, Class, "Is ")                                                                                 \
-    X(Not, 4, Plain, "Not")                                                                                \
-    X(Neg, 4, Plain, "Neg")                                                                                \
-    X(Subst, 4, Plain, "Subst")                                                                            \
-    X(AddSubst, 4, Plain, "AddSubst")                                                                      \
-    X(SubSubst, 4, Plain, "SubSubst")                                                                      \
-    X(Deref, 4, Plain, "Deref")                                                                            \
-    X(Jump, 8, Offset, "Jump")                                                                             \
-    X(JumpZero, 8, Offset, "JumpZero")                                                                     \
-    X(Jump_And, 8, Offset, "Jump_And")                                                                     \
-    X(Jump_Or, 8, Offset, "Jump_Or")                                                                       \
-    X(Ret, 4, Plain, "Ret")                                                                                \
-    X(InitForIn, 4, Plain, "InitForin")                                                                    \
-    X(DoForIn, 8, Offset, "DoForin")                                                                       \
-    X(ClearForIn, 4, Plain, "ClearForin")                                                                  \
-    X(Point, 16, Point, "Point ")                                                                          \
+#define PLIMO_OPCODES(X)                                                                                     \
+    X(Pop, 4, Plain, "Pop")                                                                                  \
+    X(Push, 12, Value, "Push ")                                                                              \
+    X(PushString, 8, Text, "PushString ")                                                                    \
+    X(PushThis, 4, Plain, "PushThis")                                                                        \
+    X(SMemberValPtr, 8, Index, "SMemberValPtr ")                                                             \
+    X(DMemberValPtr, 12, Symbol, "DMemberValPtr ")                                                           \
+    X(LocalValPtr, 8, Index, "LocalValPtr ")                                                                 \
+    X(ArgValPtr, 8, Index, "ArgValPtr ")                                                                     \
+    X(PushThis_SMemberValPtr, 12, SecondIndex, "PushThis_SMemberValPtr ")                                    \
+    X(PushThis_SMemberValPtr_Deref, 16, SecondIndex, "PushThis_SMemberValPtr ")                              \
+    X(DMemberValPtr_Deref, 16, SymbolId, "DMemberValPtr_Deref ")                                             \
+    X(LocalValPtr_Deref, 12, Index, "LocalValPtr_Deref ")                                                    \
+    X(ArgValPtr_Deref, 12, Index, "ArgValPtr_Deref ")                                                        \
+    X(Push_Deref, 16, Value, "Push_Deref ")                                                                  \
+    X(DCall, 16, CountSymbol, "DCall ")                                                                      \
+    X(SCall, 12, CountIndex, "SCall ")                                                                       \
+    X(SuperCall, 12, CountFunction, "SuperCall ")                                                            \
+    X(NativeCall, 12, CountFunction, "NativeCall ")                                                          \
+    X(Constructor, 12, CountClass, "Constructor ")                                                           \
+    X(Add, 4, Plain, "Add")                                                                                  \
+    X(Sub, 4, Plain, "Sub")                                                                                  \
+    X(Mul, 4, Plain, "Mul")                                                                                  \
+    X(Div, 4, Plain, "Div")                                                                                  \
+    X(Mod, 4, Plain, "Mod")                                                                                  \
+    X(GT, 4, Plain, "GT")                                                                                    \
+    X(GTE, 4, Plain, "GTE")                                                                                  \
+    X(LT, 4, Plain, "LT")                                                                                    \
+    X(LTE, 4, Plain, "LTE")                                                                                  \
+    X(EQ, 4, Plain, "EQ")                                                                                    \
+    X(NEQ, 4, Plain, "NEQ")                                                                                  \
+    X(And, 4, Plain, "And")                                                                                  \
+    X(Or, 4, Plain, "Or")                                                                                    \
+    X(Is, 8, Class, "Is ")                                                                                   \
+    X(Not, 4, Plain, "Not")                                                                                  \
+    X(Neg, 4, Plain, "Neg")                                                                                  \
+    X(Subst, 4, Plain, "Subst")                                                                              \
+    X(AddSubst, 4, Plain, "AddSubst")                                                                        \
+    X(SubSubst, 4, Plain, "SubSubst")                                                                        \
+    X(Deref, 4, Plain, "Deref")                                                                              \
+    X(Jump, 8, Offset, "Jump")                                                                               \
+    X(JumpZero, 8, Offset, "JumpZero")                                                                       \
+    X(Jump_And, 8, Offset, "Jump_And")                                                                       \
+    X(Jump_Or, 8, Offset, "Jump_Or")                                                                         \
+    X(Ret, 4, Plain, "Ret")                                                                                  \
+    X(InitForIn, 4, Plain, "InitForin")                                                                      \
+    X(DoForIn, 8, Offset, "DoForin")                                                                         \
+    X(ClearForIn, 4, Plain, "ClearForin")                                                                    \
+    X(Point, 16, Point, "Point ")                                                                            \
     X(Halt, 4, End, "")
 
 enum TOpcode : std::int32_t {
@@ -102,7 +102,9 @@ struct TOpcodeInfo {
 // Indexed by opcode; OpcodeCount entries.
 extern const TOpcodeInfo kOpcodeInfo[OpcodeCount];
 
-constexpr bool IsValidOpcode(std::int32_t code) { return code >= 0 && code < OpcodeCount; }
+constexpr bool IsValidOpcode(std::int32_t code) {
+    return code >= 0 && code < OpcodeCount;
+}
 
 // The table's name of an opcode, "Invalid Code" for any other number.
 std::string OpcodeName(std::int32_t code);
@@ -123,6 +125,8 @@ struct TInstruction {
 };
 
 // The padded length of an inline text of n bytes: the text, its zero and 0-3 zero bytes of padding.
-constexpr std::int32_t PaddedTextLength(std::int32_t n) { return (n + 4) & ~3; }
+constexpr std::int32_t PaddedTextLength(std::int32_t n) {
+    return (n + 4) & ~3;
+}
 
 } // namespace plimo

@@ -62,12 +62,16 @@ std::unique_ptr<TProcess> TProcess::Create(TInstance* self, std::string_view met
         else if (SameName(method, "destructor"))
             fn = cls ? cls->GetDestructor() : nullptr;
         else if (!cls || !(fn = cls->FindMethodByName(method)))
-            throw ERuntimeError(texts::kMethodPrefix.sjis() + std::string(method) + texts::kUndefinedMethod.sjis());
+            throw ERuntimeError(texts::kMethodPrefix.sjis() + std::string(method) +
+                                texts::kUndefinedMethod.sjis());
         if (fn && fn->IsNative())
             throw ERuntimeError(texts::kNativePrefix.sjis() + fn->GetName() + texts::kCannotCall.sjis());
     }
-    const TCompiledInfo* code = fn ? static_cast<TNormalFunction*>(fn)->body.get() : cls ? cls->mainCode.get() : nullptr;
-    std::int32_t locals = fn ? static_cast<std::int32_t>(static_cast<TNormalFunction*>(fn)->localNames.size()) : 0;
+    const TCompiledInfo* code = fn    ? static_cast<TNormalFunction*>(fn)->body.get()
+                                : cls ? cls->mainCode.get()
+                                      : nullptr;
+    std::int32_t locals =
+        fn ? static_cast<std::int32_t>(static_cast<TNormalFunction*>(fn)->localNames.size()) : 0;
     if (argc < 0) argc = 0;
     // Receiver, arguments, frame record and locals must fit, with room left for the code's temporaries.
     if (1 + argc + kFrameSlots + locals >= kStackSlots) throw ERuntimeError(texts::kStackOverflow);
@@ -110,7 +114,8 @@ void TProcess::forEachValue(const std::function<void(TValue&)>& visit) const {
     TValue* from = m_sp;
     for (TValue* base = m_frame; base;) {
         const TFrameRecord& r = record(base);
-        if (from) for (TValue* p = from; p <= base; ++p) visit(*p);
+        if (from)
+            for (TValue* p = from; p <= base; ++p) visit(*p);
         TValue* receiver = m_stack + r.receiver;
         for (TValue* p = receiver - r.argc; p <= receiver; ++p) visit(*p);
         from = receiver + 1;
@@ -143,13 +148,16 @@ void TProcess::MarkStack(const std::function<void(TValue&)>& mark) {
 
 const TCompiledInfo* TProcess::codeOf(TValue* base) const {
     const TFrameRecord& r = record(base);
-    if (r.function) return r.function->IsNative() ? nullptr : static_cast<TNormalFunction*>(r.function)->body.get();
+    if (r.function)
+        return r.function->IsNative() ? nullptr : static_cast<TNormalFunction*>(r.function)->body.get();
     const TValue& self = m_stack[r.receiver];
     TRTTI* cls = self.tag == vtObject && self.bits ? InstanceClass(ObjectOf(self)) : nullptr;
     return cls ? cls->mainCode.get() : nullptr;
 }
 
-const TCompiledInfo* TProcess::CurrentCode() const { return m_frame ? codeOf(m_frame) : nullptr; }
+const TCompiledInfo* TProcess::CurrentCode() const {
+    return m_frame ? codeOf(m_frame) : nullptr;
+}
 
 std::int32_t TProcess::PcOffset() const {
     const TCompiledInfo* code = CurrentCode();
@@ -172,7 +180,8 @@ TTraceList TProcess::GetTrace() const {
             if (best && code->Owner()) {
                 std::size_t comma = best->text.rfind(',');
                 std::string digits = comma == std::string::npos ? best->text : best->text.substr(comma + 1);
-                trace.push_back({code->Owner()->src, static_cast<std::int32_t>(std::strtol(digits.c_str(), nullptr, 10))});
+                trace.push_back({code->Owner()->src,
+                                 static_cast<std::int32_t>(std::strtol(digits.c_str(), nullptr, 10))});
             }
         }
         position = r.returnPc;

@@ -29,8 +29,8 @@ using TTraceList = std::vector<TTraceEntry>;
 // The frame record: four stack slots directly above a frame's local 0 (its base). Slots are indices
 // into the stack so the record fits in 32 bytes next to a 64-bit function and return position.
 struct TFrameRecord {
-    TFunction* function;           // none for a class's main code
-    const std::int32_t* returnPc;  // none in the bottom frame
+    TFunction* function;          // none for a class's main code
+    const std::int32_t* returnPc; // none in the bottom frame
     std::int32_t argc;
     std::int16_t receiver;         // slot of the receiver value
     std::int16_t caller;           // base slot of the calling frame; -1 in the bottom frame

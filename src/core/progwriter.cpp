@@ -4,7 +4,6 @@
 
 #include "core/symbols.h"
 
-
 namespace plimo {
 
 TProgWriter::TProgWriter(TRTTI* owner) : m_buffer(new std::uint8_t[256]()), m_owner(owner) {}
@@ -123,18 +122,41 @@ void TProgWriter::WriteOperator(std::string_view text) {
     bool single = text.size() == 1;
     std::int32_t op = -1;
     switch (text[0]) {
-    case '+': op = single ? Op_Add : Op_AddSubst; break;
-    case '-': op = single ? Op_Sub : Op_SubSubst; break;
-    case '*': op = Op_Mul; break;
-    case '/': op = Op_Div; break;
-    case '%': op = Op_Mod; break;
-    case '>': op = single ? Op_GT : Op_GTE; break;
-    case '<': op = single ? Op_LT : Op_LTE; break;
-    case '=': op = single ? Op_Subst : Op_EQ; break;
-    case '!': op = Op_NEQ; break;
-    case '&': op = Op_And; break;
-    case '|': op = Op_Or; break;
-    default: break;
+    case '+':
+        op = single ? Op_Add : Op_AddSubst;
+        break;
+    case '-':
+        op = single ? Op_Sub : Op_SubSubst;
+        break;
+    case '*':
+        op = Op_Mul;
+        break;
+    case '/':
+        op = Op_Div;
+        break;
+    case '%':
+        op = Op_Mod;
+        break;
+    case '>':
+        op = single ? Op_GT : Op_GTE;
+        break;
+    case '<':
+        op = single ? Op_LT : Op_LTE;
+        break;
+    case '=':
+        op = single ? Op_Subst : Op_EQ;
+        break;
+    case '!':
+        op = Op_NEQ;
+        break;
+    case '&':
+        op = Op_And;
+        break;
+    case '|':
+        op = Op_Or;
+        break;
+    default:
+        break;
     }
     if (op >= 0) writeWord(op);
 }

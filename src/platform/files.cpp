@@ -13,9 +13,13 @@ namespace plimo {
 
 namespace {
 
-unsigned char foldByte(unsigned char c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; }
+unsigned char foldByte(unsigned char c) {
+    return c >= 'A' && c <= 'Z' ? c + 32 : c;
+}
 
-bool statPath(const std::string& path, struct stat& st) { return !path.empty() && ::stat(path.c_str(), &st) == 0; }
+bool statPath(const std::string& path, struct stat& st) {
+    return !path.empty() && ::stat(path.c_str(), &st) == 0;
+}
 
 // The entry of folder whose name equals component ignoring case, or empty.
 std::string matchEntry(const std::string& folder, std::string_view component) {
@@ -155,8 +159,10 @@ bool CreateFolders(std::string_view given) {
         std::string candidate = built + "/" + component;
         if (component != "." && component != ".." && !statPath(candidate, st)) {
             std::string entry = matchEntry(built, component);
-            if (!entry.empty()) candidate = built + "/" + entry;
-            else if (::mkdir(candidate.c_str(), 0777) != 0 && errno != EEXIST) return false;
+            if (!entry.empty())
+                candidate = built + "/" + entry;
+            else if (::mkdir(candidate.c_str(), 0777) != 0 && errno != EEXIST)
+                return false;
         }
         if (!statPath(candidate, st) || !S_ISDIR(st.st_mode)) return false;
         built = std::move(candidate);
@@ -171,12 +177,15 @@ bool WriteFileAtomic(std::string_view given, std::string_view contents) {
     if (target.empty()) {
         // A new file: its folder may still be spelt in another case.
         std::size_t slash = path.rfind('/');
-        std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : FindExistingPath(path.substr(0, slash));
+        std::string folder = slash == std::string::npos ? "."
+                             : slash == 0               ? "/"
+                                                        : FindExistingPath(path.substr(0, slash));
         if (folder.empty()) return false;
         target = folder + "/" + path.substr(slash == std::string::npos ? 0 : slash + 1);
     }
     std::size_t slash = target.rfind('/');
-    std::string temp = (slash == std::string::npos ? std::string(".") : target.substr(0, slash)) + "/.plimo-save-XXXXXX";
+    std::string temp =
+        (slash == std::string::npos ? std::string(".") : target.substr(0, slash)) + "/.plimo-save-XXXXXX";
     int fd = ::mkstemp(temp.data());
     if (fd < 0) return false;
     bool ok = writeAll(fd, contents) && ::fsync(fd) == 0;

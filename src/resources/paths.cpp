@@ -6,7 +6,9 @@ namespace plimo {
 
 namespace {
 
-std::string stripped(std::string_view p) { return StripSlash(NormalizeSeparators(p)); }
+std::string stripped(std::string_view p) {
+    return StripSlash(NormalizeSeparators(p));
+}
 
 bool insideNormalized(const std::string& a, const std::string& b) {
     if (a.size() < b.size()) return false;
@@ -16,7 +18,9 @@ bool insideNormalized(const std::string& a, const std::string& b) {
 
 } // namespace
 
-bool IsAbsolutePath(std::string_view p) { return !p.empty() && (p[0] == '/' || p[0] == '\\'); }
+bool IsAbsolutePath(std::string_view p) {
+    return !p.empty() && (p[0] == '/' || p[0] == '\\');
+}
 
 std::string StripSlash(std::string_view p) {
     std::string out = NormalizeSeparators(p);
@@ -72,9 +76,13 @@ std::string RelativePath(std::string_view given, std::string_view givenBase) {
     return out;
 }
 
-bool IsInside(std::string_view a, std::string_view b) { return insideNormalized(stripped(a), stripped(b)); }
+bool IsInside(std::string_view a, std::string_view b) {
+    return insideNormalized(stripped(a), stripped(b));
+}
 
-bool SameFolder(std::string_view a, std::string_view b) { return SameText(stripped(a), stripped(b)); }
+bool SameFolder(std::string_view a, std::string_view b) {
+    return SameText(stripped(a), stripped(b));
+}
 
 std::string CommonFolderOf(std::string_view givenA, std::string_view givenB) {
     std::string a = stripped(givenA), b = stripped(givenB);

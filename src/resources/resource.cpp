@@ -32,12 +32,20 @@ TResource::~TResource() {
     }
 }
 
-bool TResource::IsRoot() const { return m_system && m_system->root.get() == this; }
+bool TResource::IsRoot() const {
+    return m_system && m_system->root.get() == this;
+}
 
-std::unique_ptr<TResListIterator> TResource::CreateIterator() { return nullptr; }
+std::unique_ptr<TResListIterator> TResource::CreateIterator() {
+    return nullptr;
+}
 void TResource::AddChild(std::unique_ptr<TResource>) {}
-TResource* TResource::FindChild(std::string_view) { return nullptr; }
-TValue* TResource::VariableSlot() { return nullptr; }
+TResource* TResource::FindChild(std::string_view) {
+    return nullptr;
+}
+TValue* TResource::VariableSlot() {
+    return nullptr;
+}
 
 TValue* TResource::ScriptObject() {
     if (scriptValue.tag != vtObject && m_system && m_system->runtime)
@@ -67,7 +75,9 @@ TResource* TResource::Resolve(std::string_view path) {
 
 void TResource::RemoveChild(TResource*) {}
 
-bool TResource::Initialize() { return m_system ? m_system->InitializeResource(*this) : true; }
+bool TResource::Initialize() {
+    return m_system ? m_system->InitializeResource(*this) : true;
+}
 
 void TResource::InitStep(TInitContext&) {}
 
@@ -95,9 +105,13 @@ void TResource::MarkValues() {
 
 void TResource::Sweep() {}
 
-void TResource::ListPaths(TLines& lines, const std::string& prefix) { lines.push_back(prefix); }
+void TResource::ListPaths(TLines& lines, const std::string& prefix) {
+    lines.push_back(prefix);
+}
 
-void TResource::ForEach(TResourceIterator& visitor) { visitor.Visit(*this); }
+void TResource::ForEach(TResourceIterator& visitor) {
+    visitor.Visit(*this);
+}
 
 std::unique_ptr<TResource> TResource::Clone() {
     if (!m_system) return nullptr;
@@ -134,7 +148,9 @@ TResourceList::~TResourceList() {
     }
 }
 
-std::unique_ptr<TResListIterator> TResourceList::CreateIterator() { return std::make_unique<TResListIterator>(*this); }
+std::unique_ptr<TResListIterator> TResourceList::CreateIterator() {
+    return std::make_unique<TResListIterator>(*this);
+}
 
 void TResourceList::AddChild(std::unique_ptr<TResource> child) {
     if (!child) return;
@@ -227,7 +243,8 @@ long long trailingNumber(std::string_view text) {
 } // namespace
 
 std::string TResourceList::UniqueChildName(std::string_view wanted) const {
-    bool taken = std::any_of(children.begin(), children.end(), [&](const auto& c) { return SameText(c->name, wanted); });
+    bool taken = std::any_of(children.begin(), children.end(),
+                             [&](const auto& c) { return SameText(c->name, wanted); });
     if (!taken) return std::string(wanted);
     std::string stem(wanted);
     if (trailingNumber(stem) >= 0) stem.erase(stem.rfind('_'));
@@ -242,9 +259,13 @@ std::string TResourceList::UniqueChildName(std::string_view wanted) const {
 
 // ---- TResListIterator ----
 
-bool TResListIterator::HasNext() const { return index < list->children.size(); }
+bool TResListIterator::HasNext() const {
+    return index < list->children.size();
+}
 
-TResource* TResListIterator::Next() { return HasNext() ? list->children[index++].get() : nullptr; }
+TResource* TResListIterator::Next() {
+    return HasNext() ? list->children[index++].get() : nullptr;
+}
 
 void TResListIterator::Remove() {
     if (index == 0 || index > list->children.size()) return;

@@ -53,25 +53,25 @@ public:
     TResource& operator=(const TResource&) = delete;
 
     // The virtual operations, in slot order; subclasses override them by these names.
-    virtual std::unique_ptr<TResListIterator> CreateIterator();                  // 0
-    virtual void AddChild(std::unique_ptr<TResource> child);                    // 1
-    virtual TResource* FindChild(std::string_view childName);                   // 2
-    virtual TValue* VariableSlot();                                             // 3
-    virtual TValue* ScriptObject();                                             // 4
-    virtual TResource* Resolve(std::string_view path);                          // 5
-    virtual void RemoveChild(TResource* child);                                 // 6
-    virtual bool Initialize();                                                  // 7
-    virtual void InitStep(TInitContext& context);                               // 8
-    virtual void CommonFolder(std::string& folder);                             // 9
+    virtual std::unique_ptr<TResListIterator> CreateIterator();                    // 0
+    virtual void AddChild(std::unique_ptr<TResource> child);                       // 1
+    virtual TResource* FindChild(std::string_view childName);                      // 2
+    virtual TValue* VariableSlot();                                                // 3
+    virtual TValue* ScriptObject();                                                // 4
+    virtual TResource* Resolve(std::string_view path);                             // 5
+    virtual void RemoveChild(TResource* child);                                    // 6
+    virtual bool Initialize();                                                     // 7
+    virtual void InitStep(TInitContext& context);                                  // 8
+    virtual void CommonFolder(std::string& folder);                                // 9
     virtual void Relocate(std::string_view oldFolder, std::string_view newFolder); // 10
-    virtual void SaveTo(TLines& lines, const std::string& indent);              // 11
-    virtual void ReleaseObjects();                                              // 12
-    virtual void Attached(TResource* newParent);                                // 13
-    virtual void MarkValues();                                                  // 14
-    virtual void Sweep();                                                       // 15
-    virtual void ListPaths(TLines& lines, const std::string& prefix);           // 16
-    virtual void ForEach(TResourceIterator& visitor);                           // 17
-    virtual std::unique_ptr<TResource> Clone();                                 // 18
+    virtual void SaveTo(TLines& lines, const std::string& indent);                 // 11
+    virtual void ReleaseObjects();                                                 // 12
+    virtual void Attached(TResource* newParent);                                   // 13
+    virtual void MarkValues();                                                     // 14
+    virtual void Sweep();                                                          // 15
+    virtual void ListPaths(TLines& lines, const std::string& prefix);              // 16
+    virtual void ForEach(TResourceIterator& visitor);                              // 17
+    virtual std::unique_ptr<TResource> Clone();                                    // 18
 
     // Names from the topmost resource below the root down to this one, joined by ".".
     std::string FullPath() const;

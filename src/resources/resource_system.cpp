@@ -34,21 +34,24 @@ std::string LastName(std::string_view path) {
 
 namespace {
 
-std::unique_ptr<TResource> buildParam(TResourceSystem& system, const TSGML& element, const std::string& base) {
+std::unique_ptr<TResource> buildParam(TResourceSystem& system, const TSGML& element,
+                                      const std::string& base) {
     auto param = std::make_unique<TfParam>(&system);
     system.ReadCommonAttributes(*param, element, base);
     param->value = element.GetAttr("value");
     return param;
 }
 
-std::unique_ptr<TResource> buildGlobal(TResourceSystem& system, const TSGML& element, const std::string& base) {
+std::unique_ptr<TResource> buildGlobal(TResourceSystem& system, const TSGML& element,
+                                       const std::string& base) {
     auto global = std::make_unique<TGlobalValue>(element.GetAttr("name"), &system);
     system.ReadCommonAttributes(*global, element, base);
     global->valueText = element.GetAttr("value");
     return global;
 }
 
-std::unique_ptr<TResource> buildClass(TResourceSystem& system, const TSGML& element, const std::string& base) {
+std::unique_ptr<TResource> buildClass(TResourceSystem& system, const TSGML& element,
+                                      const std::string& base) {
     auto cls = std::make_unique<TRTTI>(element.GetAttr("name"), &system);
     system.ReadCommonAttributes(*cls, element, base);
     return cls;
@@ -84,7 +87,8 @@ TResourceSystem::~TResourceSystem() {
     usrglobal = nullptr;
 }
 
-void TResourceSystem::ReadCommonAttributes(TResource& resource, const TSGML& element, const std::string& base) const {
+void TResourceSystem::ReadCommonAttributes(TResource& resource, const TSGML& element,
+                                           const std::string& base) const {
     resource.name = element.GetAttr("name");
     std::string file = element.GetAttr("src");
     if (!file.empty()) resource.src = ResolvePath(file, base);
@@ -119,7 +123,8 @@ std::unique_ptr<TResource> TResourceSystem::ElementToResource(const TSGML& eleme
     return buildElement(element, base, 0);
 }
 
-std::unique_ptr<TResource> TResourceSystem::buildElement(const TSGML& element, const std::string& base, int depth) {
+std::unique_ptr<TResource> TResourceSystem::buildElement(const TSGML& element, const std::string& base,
+                                                         int depth) {
     const std::string& tag = element.GetTagName();
     if (tag == "resourcelist" || tag == "classlist") {
         auto list = std::make_unique<TResourceList>(this);
@@ -138,7 +143,8 @@ std::unique_ptr<TResource> TResourceSystem::buildElement(const TSGML& element, c
     return nullptr;
 }
 
-std::unique_ptr<TResource> TResourceSystem::ParseResourceText(std::string_view text, const std::string& base) {
+std::unique_ptr<TResource> TResourceSystem::ParseResourceText(std::string_view text,
+                                                              const std::string& base) {
     std::size_t pos = 0;
     std::unique_ptr<TSGML> element = TSGML::Scan(text, pos);
     if (!element) return nullptr;
@@ -149,7 +155,8 @@ std::unique_ptr<TResource> TResourceSystem::LoadResourceFile(std::string_view gi
     std::string path = ResolvePath(given, baseFolder);
     if (path.empty()) path = NormalizeSeparators(given);
     // A file that links back to one being read would be read forever.
-    if (std::any_of(m_loading.begin(), m_loading.end(), [&](const std::string& f) { return SameFolder(f, path); })) {
+    if (std::any_of(m_loading.begin(), m_loading.end(),
+                    [&](const std::string& f) { return SameFolder(f, path); })) {
         std::string message = path + ":" + texts::kCircular.sjis();
         if (reporter) reporter->ReportMessage(message);
         throw EInOutError(message);
@@ -180,7 +187,8 @@ TResourceList* TResourceSystem::UsrGlobal() {
     if (usrglobal) return usrglobal;
     auto* rootList = dynamic_cast<TResourceList*>(root.get());
     if (rootList)
-        if (auto* found = dynamic_cast<TResourceList*>(rootList->FindChild("usrglobal"))) return usrglobal = found;
+        if (auto* found = dynamic_cast<TResourceList*>(rootList->FindChild("usrglobal")))
+            return usrglobal = found;
     auto made = std::make_unique<TResourceList>(this);
     made->name = "usrglobal";
     usrglobal = made.get();
@@ -213,8 +221,12 @@ TResource* TResourceSystem::NewResource(std::string_view file, std::string_view 
     const std::string absolute = ResolvePath(file, baseFolder);
     std::string markup;
     switch (kind) {
-    case 0: markup = "<resourcelist name=\"" + leaf + "\"></resourcelist>"; break;
-    case 1: markup = "<globalvalue name=\"" + leaf + "\" value=\"0\">"; break;
+    case 0:
+        markup = "<resourcelist name=\"" + leaf + "\"></resourcelist>";
+        break;
+    case 1:
+        markup = "<globalvalue name=\"" + leaf + "\" value=\"0\">";
+        break;
     case 2:
         if (!FileExists(absolute) && CreateFolders(FolderOf(absolute)))
             WriteFileAtomic(absolute, "extends classes.lang.Object;\r\n");
@@ -225,7 +237,8 @@ TResource* TResourceSystem::NewResource(std::string_view file, std::string_view 
             WriteFileAtomic(absolute, "<resourcelist name=\"" + leaf + "\">\r\n</resourcelist>\r\n");
         markup = "<link src=\"" + fileName + "\">";
         break;
-    default: return nullptr;
+    default:
+        return nullptr;
     }
     std::unique_ptr<TResource> made = ParseResourceText(markup);
     if (!made) return nullptr;

@@ -42,7 +42,8 @@ std::string LastName(std::string_view path);
 class TResourceSystem {
 public:
     // Builds the resource for one element; base is the folder relative paths resolve against.
-    using TTagFactory = std::function<std::unique_ptr<TResource>(TResourceSystem&, const TSGML&, const std::string& base)>;
+    using TTagFactory =
+        std::function<std::unique_ptr<TResource>(TResourceSystem&, const TSGML&, const std::string& base)>;
 
     explicit TResourceSystem(TReporter& reporter);
     ~TResourceSystem();
@@ -56,12 +57,16 @@ public:
     // The tag table; none (after a message) for a tag nobody builds.
     std::unique_ptr<TResource> ElementToResource(const TSGML& element, const std::string& base);
     std::unique_ptr<TResource> ParseResourceText(std::string_view text, const std::string& base);
-    std::unique_ptr<TResource> ParseResourceText(std::string_view text) { return ParseResourceText(text, baseFolder); }
+    std::unique_ptr<TResource> ParseResourceText(std::string_view text) {
+        return ParseResourceText(text, baseFolder);
+    }
     // Reads a resource file; paths inside it are relative to its own folder.
     std::unique_ptr<TResource> LoadResourceFile(std::string_view path);
     // Tags built by other subsystems (class, generator, cpattern, module) register here; an exact,
     // case-sensitive name.
-    void RegisterTag(std::string tag, TTagFactory factory) { m_factories[std::move(tag)] = std::move(factory); }
+    void RegisterTag(std::string tag, TTagFactory factory) {
+        m_factories[std::move(tag)] = std::move(factory);
+    }
     // Tried for a tag not in the table before it is reported as unknown (custom resources).
     TTagFactory customTagFactory;
     // Builds the name and src every resource reads the same way.

@@ -11,7 +11,9 @@ namespace {
 constexpr bool isNameChar(unsigned char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
 }
-constexpr bool isBlank(unsigned char c) { return c <= 32; }
+constexpr bool isBlank(unsigned char c) {
+    return c <= 32;
+}
 
 int hexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -41,7 +43,8 @@ std::size_t textEnd(std::string_view text, std::size_t pos) {
 std::size_t findChar(std::string_view text, std::size_t pos, std::size_t end, char c) {
     if (pos >= end) return std::string_view::npos;
     const void* hit = std::memchr(text.data() + pos, c, end - pos);
-    return hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - text.data()) : std::string_view::npos;
+    return hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - text.data())
+               : std::string_view::npos;
 }
 
 void replaceAll(std::string& text, std::string_view from, std::string_view to) {
@@ -154,6 +157,13 @@ std::unique_ptr<TSGML> parseTag(std::string_view t, std::size_t& p, std::size_t 
     return element;
 }
 
+// Both readers keep the open containers on their own stack, innermost last.
+void adoptChild(std::vector<TSGML*>& open, std::unique_ptr<TSGML> child, bool container) {
+    TSGML* raw = child.get();
+    open.back()->AddSubItem(std::move(child));
+    if (container) open.push_back(raw);
+}
+
 } // namespace
 
 TSGML::~TSGML() {
@@ -203,9 +213,7 @@ std::unique_ptr<TSGML> TSGML::Scan(std::string_view text, std::size_t& pos) {
             continue;
         }
         std::unique_ptr<TSGML> child = scanStartTag(text, p, n, container);
-        TSGML* raw = child.get();
-        open.back()->AddSubItem(std::move(child));
-        if (container) open.push_back(raw);
+        adoptChild(open, std::move(child), container);
     }
     pos = p;
     return root;
@@ -233,9 +241,7 @@ std::unique_ptr<TSGML> TSGML::Parse(std::string_view text, std::size_t& pos, TRe
             continue;
         }
         std::unique_ptr<TSGML> child = parseTag(text, pos, n, container);
-        TSGML* raw = child.get();
-        open.back()->AddSubItem(std::move(child));
-        if (container) open.push_back(raw);
+        adoptChild(open, std::move(child), container);
     }
     if (timed) reporter->ReportProgress("/sgml.create");
     return root;
@@ -343,11 +349,20 @@ std::string TSGML::EscapeValue(std::string_view text) {
     out.reserve(text.size());
     for (char c : text) {
         switch (c) {
-        case '%': out += "%25"; break;
-        case '"': out += "%22"; break;
-        case '<': out += "%3c"; break;
-        case '>': out += "%3e"; break;
-        default: out += c;
+        case '%':
+            out += "%25";
+            break;
+        case '"':
+            out += "%22";
+            break;
+        case '<':
+            out += "%3c";
+            break;
+        case '>':
+            out += "%3e";
+            break;
+        default:
+            out += c;
         }
     }
     return out;

@@ -32,7 +32,8 @@ public:
     static std::unique_ptr<TSGML> Scan(std::string_view text, std::size_t& pos);
     // The pattern reader, for small texts. Throws ETagError when no tag is found. A container
     // without its closing tag is reported ("invalid Tag : " and the rest) through reporter.
-    static std::unique_ptr<TSGML> Parse(std::string_view text, std::size_t& pos, TReporter* reporter = nullptr);
+    static std::unique_ptr<TSGML> Parse(std::string_view text, std::size_t& pos,
+                                        TReporter* reporter = nullptr);
 
     const std::string& GetTagName() const { return m_tagName; }
     void SetTagName(std::string_view tagName) { m_tagName = tagName; }

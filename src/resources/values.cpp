@@ -62,8 +62,8 @@ void TGlobalValue::MarkValues() {
 }
 
 void TfParam::SaveTo(TLines& lines, const std::string& indent) {
-    lines.push_back(indent + "<param name=\"" + TSGML::EscapeValue(name) + "\" value=\"" + TSGML::EscapeValue(value) +
-                    "\"/>");
+    lines.push_back(indent + "<param name=\"" + TSGML::EscapeValue(name) + "\" value=\"" +
+                    TSGML::EscapeValue(value) + "\"/>");
 }
 
 } // namespace plimo

@@ -13,7 +13,9 @@ using W = TProgWriter;
 
 class InterpreterTest : public InterpFixture {};
 
-std::string Sjis(const char* utf8) { return Utf8ToSjis(utf8); }
+std::string Sjis(const char* utf8) {
+    return Utf8ToSjis(utf8);
+}
 
 // ---- expressions: each program leaves one value and returns it from the bottom frame ----
 
@@ -25,6 +27,8 @@ struct ExprCase {
 };
 
 TEST_F(InterpreterTest, ExpressionOpcodes) {
+    TValue* global = vm.AllocCells(1);
+    *global = TValue::Int(6);
     auto pushes = [](std::initializer_list<std::function<void(W&)>> list) {
         return [parts = std::vector<std::function<void(W&)>>(list)](W& w) {
             for (auto& p : parts) p(w);
@@ -54,7 +58,11 @@ TEST_F(InterpreterTest, ExpressionOpcodes) {
         {"neg", pushes({I(5), [](W& w) { w.WriteNeg(); }}), vtInt, "-5"},
         {"and or are no-ops", pushes({I(4), Op("&"), Op("|")}), vtInt, "4"},
         {"is array", pushes({N, [](W& w) { w.WriteIs(nullptr, "x"); }}), vtInt, "0"},
-        {"push deref of a ref", pushes({[](W& w) { w.WritePush(TValue::Null(), ""); }}), vtNull, "null"},
+        {"push deref of a global's cell", pushes({[global](W& w) {
+             w.WritePush(MakeRef(global), "$g"); // fused with the Deref into Op_Push_Deref
+             w.WriteDeref();
+         }}),
+         vtInt, "6"},
     };
     for (const ExprCase& c : cases) {
         auto p = RunMain([&](W& w) {
@@ -114,8 +122,8 @@ TEST_F(InterpreterTest, AssignmentForms) {
         {"add float", [](W& w) { w.WritePushInt(1); }, [](W& w) { w.WritePushFloat(0.5f); }, "+=", "1.5"},
         {"sub from null is not negated", [](W& w) { w.WritePush(TValue::Null(), ""); },
          [](W& w) { w.WritePushInt(3); }, "-=", "3"},
-        {"add to string unchanged", [](W& w) { w.WritePushString("s"); }, [](W& w) { w.WritePushString("t"); },
-         "+=", "s"},
+        {"add to string unchanged", [](W& w) { w.WritePushString("s"); },
+         [](W& w) { w.WritePushString("t"); }, "+=", "s"},
         {"add string to int unchanged", [](W& w) { w.WritePushInt(4); }, [](W& w) { w.WritePushString("t"); },
          "+=", "4"},
     };
@@ -338,9 +346,10 @@ TEST_F(InterpreterTest, MissingMethodRunsErrorHook) {
         w.WriteRet();
     });
     EXPECT_EQ(ResultText(*p), "203");
-    EXPECT_EQ(reporter.messages, (std::vector<std::string>{
-                                     Sjis("メソッドnothingは定義されていません"),
-                                     Sjis("nullはオブジェクトではないため、メソッドonNullを呼び出せません")}));
+    EXPECT_EQ(
+        reporter.messages,
+        (std::vector<std::string>{Sjis("メソッドnothingは定義されていません"),
+                                  Sjis("nullはオブジェクトではないため、メソッドonNullを呼び出せません")}));
 }
 
 TEST_F(InterpreterTest, CallErrorsEndTheProcess) {
@@ -412,13 +421,14 @@ NativeLog g_log;
 
 TEST_F(InterpreterTest, NativeCallConvention) {
     g_log = {};
-    TNativeFunction* nat = Native(*objectClass, "nat", [](TValue* base, std::int32_t argc, std::int32_t zero) {
-        ++g_log.calls;
-        g_log.argc = argc;
-        g_log.first = ValueToText(base[-1]);
-        if (argc < 2) return; // too few: the receiver stays as the value
-        SetInt(*base, ValueToInt(base[-1]) * 10 + ValueToInt(base[-2]));
-    });
+    TNativeFunction* nat =
+        Native(*objectClass, "nat", [](TValue* base, std::int32_t argc, std::int32_t zero) {
+            ++g_log.calls;
+            g_log.argc = argc;
+            g_log.first = ValueToText(base[-1]);
+            if (argc < 2) return; // too few: the receiver stays as the value
+            SetInt(*base, ValueToInt(base[-1]) * 10 + ValueToInt(base[-2]));
+        });
     TNativeFunction* unbound = new TNativeFunction(objectClass.get(), SymbolOf("unbound"));
     objectClass->AddMethod(unbound);
     auto p = RunMain([&](W& w) {
@@ -546,13 +556,26 @@ TEST_F(InterpreterTest, InvalidOpcodeSpendsTheSliceWithoutMoving) {
     mainClass = MakeClass("Main", {}, objectClass.get());
     std::int32_t words[] = {77, Op_Halt};
     mainClass->mainCode = std::make_unique<TCompiledInfo>(reinterpret_cast<const std::uint8_t*>(words),
-                                                          static_cast<std::int32_t>(sizeof words), TSymInfoList{},
-                                                          mainClass.get());
+                                                          static_cast<std::int32_t>(sizeof words),
+                                                          TSymInfoList{}, mainClass.get());
     auto p = TProcess::Create(mainClass->NewInstance(), "");
     p->Run(50);
     EXPECT_FALSE(p->Halted());
     EXPECT_EQ(p->Pc(), reinterpret_cast<const std::int32_t*>(mainClass->mainCode->Code()));
     EXPECT_TRUE(interp.preempted);
+}
+
+TEST_F(InterpreterTest, PointWritesThePositionRegisters) {
+    mainClass = MakeClass("Main", {}, objectClass.get());
+    std::int32_t words[] = {Op_Point, ClassWord(mainClass.get()), 99, 0, Op_Push, vtInt, 3, Op_Ret, Op_Halt};
+    mainClass->mainCode = std::make_unique<TCompiledInfo>(reinterpret_cast<const std::uint8_t*>(words),
+                                                          static_cast<std::int32_t>(sizeof words), TSymInfoList{},
+                                                          mainClass.get());
+    auto p = TProcess::Create(mainClass->NewInstance(), "");
+    p->Run(0);
+    EXPECT_EQ(p->Position()[0], ClassWord(mainClass.get()));
+    EXPECT_EQ(p->Position()[1], 99);
+    EXPECT_EQ(ResultText(*p), "3");
 }
 
 // A debugger double: counts breaks and allows one more instruction each time, `steps` times.
@@ -685,7 +708,8 @@ TEST_F(InterpreterTest, StackOverflowEndsTheProcessInsteadOfOverrunning) {
          [](W& w) {
              for (int i = 0; i < 200; ++i) w.WritePushInt(i);
          }},
-        {"strings", [](W& w) {
+        {"strings",
+         [](W& w) {
              for (int i = 0; i < 200; ++i) w.WritePushString("s");
          }},
     };
@@ -736,8 +760,8 @@ TEST_F(InterpreterTest, DumpStackAndTrace) {
     auto p = TProcess::Create(mainClass->NewInstance(), "");
     p->Run(0);
     std::string self = ValueToText(*p->StackSlot(TProcess::kStackSlots - 1));
-    EXPECT_EQ(dump, (std::vector<std::string>{"stacks", self, "9", "null", "args/this 2", "b", "1", self, "stacks",
-                                              "args/this 0", self, "-----------", self}));
+    EXPECT_EQ(dump, (std::vector<std::string>{"stacks", self, "9", "null", "args/this 2", "b", "1", self,
+                                              "stacks", "args/this 0", self, "-----------", self}));
     ASSERT_EQ(trace.size(), 2u);
     EXPECT_EQ(trace[0].file, "/p/Main.plimo");
     EXPECT_EQ(trace[0].offset, 77);

@@ -13,8 +13,8 @@ namespace {
 std::unique_ptr<TCompiledInfo> Block(const std::vector<std::int32_t>& words) {
     std::vector<std::uint8_t> bytes(words.size() * 4);
     std::memcpy(bytes.data(), words.data(), bytes.size());
-    return std::make_unique<TCompiledInfo>(bytes.data(), static_cast<std::int32_t>(bytes.size()), TSymInfoList{},
-                                           nullptr);
+    return std::make_unique<TCompiledInfo>(bytes.data(), static_cast<std::int32_t>(bytes.size()),
+                                           TSymInfoList{}, nullptr);
 }
 
 TEST(Opcodes, NumberingNamesAndSizes) {
@@ -69,14 +69,32 @@ TEST(Opcodes, PaddedTextLength) {
 }
 
 TEST(FuseCode, RewritesEachPairInPlace) {
-    auto b = Block({Op_Push, 1, 5, Op_Deref,                   // 0: Push+Deref -> 13
-                    Op_PushThis, Op_SMemberValPtr, 2, Op_Deref, // 16: -> 9
-                    Op_PushThis, Op_SMemberValPtr, 3,           // 32: -> 8
-                    Op_DMemberValPtr, 7, 0, Op_Deref,           // 44: -> 10
-                    Op_LocalValPtr, 1, Op_Deref,                // 60: -> 11
-                    Op_ArgValPtr, 0, Op_Deref,                  // 72: -> 12
-                    Op_PushThis, Op_Pop,                        // 84: stays
-                    Op_LocalValPtr, 0, Op_Halt});               // 92: not fused at the end
+    auto b = Block({Op_Push,
+                    1,
+                    5,
+                    Op_Deref, // 0: Push+Deref -> 13
+                    Op_PushThis,
+                    Op_SMemberValPtr,
+                    2,
+                    Op_Deref, // 16: -> 9
+                    Op_PushThis,
+                    Op_SMemberValPtr,
+                    3, // 32: -> 8
+                    Op_DMemberValPtr,
+                    7,
+                    0,
+                    Op_Deref, // 44: -> 10
+                    Op_LocalValPtr,
+                    1,
+                    Op_Deref, // 60: -> 11
+                    Op_ArgValPtr,
+                    0,
+                    Op_Deref, // 72: -> 12
+                    Op_PushThis,
+                    Op_Pop, // 84: stays
+                    Op_LocalValPtr,
+                    0,
+                    Op_Halt}); // 92: not fused at the end
     FuseCode(*b);
     EXPECT_EQ(b->WordAt(0), Op_Push_Deref);
     EXPECT_EQ(b->WordAt(16), Op_PushThis_SMemberValPtr_Deref);
@@ -92,8 +110,8 @@ TEST(FuseCode, RewritesEachPairInPlace) {
 
 TEST(FuseCode, StepsOverStringTextAndStopsAtHalt) {
     // The text "ab" padded to 4 bytes holds the byte 38 where an opcode would be misread.
-    auto b = Block({Op_PushString, 4, 0x00002626, Op_LocalValPtr, 0, Op_Deref, Op_Halt, Op_LocalValPtr, 0,
-                    Op_Deref});
+    auto b = Block(
+        {Op_PushString, 4, 0x00002626, Op_LocalValPtr, 0, Op_Deref, Op_Halt, Op_LocalValPtr, 0, Op_Deref});
     FuseCode(*b);
     EXPECT_EQ(b->WordAt(8), 0x00002626);
     EXPECT_EQ(b->WordAt(12), Op_LocalValPtr_Deref);
@@ -101,7 +119,8 @@ TEST(FuseCode, StepsOverStringTextAndStopsAtHalt) {
 }
 
 TEST(FuseCode, RejectsUnexpectedOpcodes) {
-    for (std::int32_t bad : std::vector<std::int32_t>{Op_LocalValPtr_Deref, Op_ArgValPtr_Deref, Op_Push_Deref, 49, -3}) {
+    for (std::int32_t bad :
+         std::vector<std::int32_t>{Op_LocalValPtr_Deref, Op_ArgValPtr_Deref, Op_Push_Deref, 49, -3}) {
         auto b = Block({Op_LocalValPtr, 0, Op_Deref, bad, 0, 0, 0, Op_LocalValPtr, 1, Op_Deref, Op_Halt});
         try {
             FuseCode(*b);

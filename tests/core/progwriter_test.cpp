@@ -42,10 +42,10 @@ TEST_F(ProgWriterTest, OperatorTextsMapByFirstCharacter) {
     struct Case {
         const char* text;
         std::int32_t op;
-    } cases[] = {{"+", Op_Add},   {"+=", Op_AddSubst}, {"-", Op_Sub}, {"-=", Op_SubSubst}, {"*", Op_Mul},
-                 {"/", Op_Div},   {"%", Op_Mod},       {">", Op_GT},  {">=", Op_GTE},      {"<", Op_LT},
-                 {"<=", Op_LTE},  {"=", Op_Subst},     {"==", Op_EQ}, {"!=", Op_NEQ},      {"&", Op_And},
-                 {"|", Op_Or}};
+    } cases[] = {{"+", Op_Add},  {"+=", Op_AddSubst}, {"-", Op_Sub},  {"-=", Op_SubSubst},
+                 {"*", Op_Mul},  {"/", Op_Div},       {"%", Op_Mod},  {">", Op_GT},
+                 {">=", Op_GTE}, {"<", Op_LT},        {"<=", Op_LTE}, {"=", Op_Subst},
+                 {"==", Op_EQ},  {"!=", Op_NEQ},      {"&", Op_And},  {"|", Op_Or}};
     for (const Case& c : cases) {
         TProgWriter w;
         w.WriteOperator(c.text);
@@ -60,16 +60,16 @@ TEST_F(ProgWriterTest, InstructionWordsAndRecordedNames) {
     cls.compiled = true;
     TNativeFunction native(&cls, SymbolOf("nat"));
     TProgWriter w(&cls);
-    w.WritePushInt(-5);                // 0
-    w.WritePushFloat(2.5f);            // 12
-    w.WriteDMemberValPtr("x");         // 24
-    w.WriteDCall("m", 2);              // 36
-    w.WriteDCall("m", 0);              // 52: same (opcode, name) -> same element
-    w.WriteSMemberValPtr(3, "y");      // 68
-    w.WriteNativeCall(&native, 1, "nat"); // 76
+    w.WritePushInt(-5);                         // 0
+    w.WritePushFloat(2.5f);                     // 12
+    w.WriteDMemberValPtr("x");                  // 24
+    w.WriteDCall("m", 2);                       // 36
+    w.WriteDCall("m", 0);                       // 52: same (opcode, name) -> same element
+    w.WriteSMemberValPtr(3, "y");               // 68
+    w.WriteNativeCall(&native, 1, "nat");       // 76
     w.WriteConstructor(&cls, 0, "classes.Foo"); // 88
-    w.WritePoint(&cls, 123);           // records at 100, writes nothing
-    w.WriteHalt();                     // 100
+    w.WritePoint(&cls, 123);                    // records at 100, writes nothing
+    w.WriteHalt();                              // 100
     auto b = w.Finish();
     EXPECT_EQ(b->Owner(), &cls);
     EXPECT_EQ(b->Size(), 104);
@@ -98,8 +98,9 @@ TEST_F(ProgWriterTest, InstructionWordsAndRecordedNames) {
     std::vector<std::string> lines;
     ListCode(*b, lines);
     std::vector<std::string> expected = {
-        "00000000:Push -5",       "0000000C:Push 2.5",        "00000018:DMemberValPtr x",
-        "00000024:DCall 2,m",     "00000034:DCall 0,m",       "00000044:SMemberValPtr 3",
+        "00000000:Push -5",          "0000000C:Push 2.5",
+        "00000018:DMemberValPtr x",  "00000024:DCall 2,m",
+        "00000034:DCall 0,m",        "00000044:SMemberValPtr 3",
         "0000004C:NativeCall 1,nat", "00000058:Constructor 0," + cls.ClassTag()};
     EXPECT_EQ(lines, expected);
 }
@@ -159,8 +160,9 @@ TEST_F(ProgWriterTest, FusedCodeListsAndFusesWithTheWriter) {
     FuseCode(*b);
     std::vector<std::string> lines;
     ListCode(*b, lines);
-    EXPECT_EQ(lines, (std::vector<std::string>{"00000000:PushThis_SMemberValPtr 2", "00000010:PushThis_SMemberValPtr 1",
-                                               "0000001C:LocalValPtr 0"}));
+    EXPECT_EQ(lines,
+              (std::vector<std::string>{"00000000:PushThis_SMemberValPtr 2",
+                                        "00000010:PushThis_SMemberValPtr 1", "0000001C:LocalValPtr 0"}));
     // The name recorded for the member stays at the offset of the absorbed instruction.
     EXPECT_EQ(b->Symbols().Elems()[0].positions[0], 4);
     EXPECT_EQ(b->WordAt(8), 2);
@@ -183,7 +185,8 @@ TEST_F(ProgWriterTest, VerifyCodeRefusesWhatTheLoopTakesOnTrust) {
         std::function<void(TProgWriter&)> emit;
         bool halt, ok;
     } cases[] = {
-        {"good", [&](TProgWriter& w) {
+        {"good",
+         [&](TProgWriter& w) {
              w.WriteLocalValPtr(1);
              w.WriteDeref();
              w.WritePushThis();
@@ -191,20 +194,25 @@ TEST_F(ProgWriterTest, VerifyCodeRefusesWhatTheLoopTakesOnTrust) {
              w.WriteJump(-12); // back to PushThis (after fusion the first instruction spans 12 bytes)
              w.WritePush(MakeRef(cell), "$g");
              w.WriteDeref();
-         }, true, true},
+         },
+         true, true},
         {"no halt", [](TProgWriter& w) { w.WritePop(); }, false, false},
         {"local beyond the frame", [](TProgWriter& w) { w.WriteLocalValPtr(2); }, true, false},
-        {"member of this beyond the class", [](TProgWriter& w) {
+        {"member of this beyond the class",
+         [](TProgWriter& w) {
              w.WritePushThis();
              w.WriteSMemberValPtr(1, "b");
-         }, true, false},
-        {"jump into an instruction", [](TProgWriter& w) {
+         },
+         true, false},
+        {"jump into an instruction",
+         [](TProgWriter& w) {
              w.WritePushInt(1);
              w.WriteJump(-8);
-         }, true, false},
-        {"jump out of the block", [](TProgWriter& w) { w.WriteJumpZero(400); }, true, false},
-        {"reference outside the heap", [](TProgWriter& w) { w.WritePush(TValue::Make(vtRef, 0x7ffffff0), ""); },
+         },
          true, false},
+        {"jump out of the block", [](TProgWriter& w) { w.WriteJumpZero(400); }, true, false},
+        {"reference outside the heap",
+         [](TProgWriter& w) { w.WritePush(TValue::Make(vtRef, 0x7ffffff0), ""); }, true, false},
     };
     for (const Case& c : cases) {
         auto b = make(c.emit, c.halt);

@@ -78,7 +78,10 @@ TEST(TextCompare, IgnoresAsciiCaseOnly) {
     EXPECT_FALSE(SameText("a", "ab"));
     // 0x83 0x41 and 0x83 0x61 are different double-byte characters.
     EXPECT_FALSE(SameText("\x83\x41", "\x83\x61"));
-    EXPECT_EQ(LowerText("AB\x83\x41" "C"), "ab\x83\x41" "c");
+    EXPECT_EQ(LowerText("AB\x83\x41"
+                        "C"),
+              "ab\x83\x41"
+              "c");
     EXPECT_EQ(NormalizeSeparators("a\\b\x83\x5c"), "a/b\x83\x5c");
 }
 

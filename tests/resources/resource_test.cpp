@@ -63,12 +63,13 @@ protected:
     TResourceSystem system{reporter};
 };
 
-const char* kTree = "<resourcelist name=\"kernel\">"
-                    " <resourcelist name=\"classes\"><resourcelist name=\"lang\"></resourcelist></resourcelist>"
-                    " <resourcelist name=\"usr\"><resourcelist name=\"Classes\"></resourcelist>"
-                    "  <param name=\"title\" value=\"Shooter\"/></resourcelist>"
-                    " <resourcelist name=\"usrglobal\"></resourcelist>"
-                    "</resourcelist>";
+const char* kTree =
+    "<resourcelist name=\"kernel\">"
+    " <resourcelist name=\"classes\"><resourcelist name=\"lang\"></resourcelist></resourcelist>"
+    " <resourcelist name=\"usr\"><resourcelist name=\"Classes\"></resourcelist>"
+    "  <param name=\"title\" value=\"Shooter\"/></resourcelist>"
+    " <resourcelist name=\"usrglobal\"></resourcelist>"
+    "</resourcelist>";
 
 TEST_F(ResourceTest, ResolveIgnoresCaseAndStopsAtMissingNames) {
     mount(kTree);
@@ -146,13 +147,15 @@ TEST_F(ResourceTest, ListPathsAndForEachGoInTreeOrder) {
     mount(kTree);
     TLines lines;
     system.root->ListPaths(lines, "");
-    EXPECT_EQ(lines, (TLines{"<root>", "classes", "classes.lang", "usr", "usr.Classes", "usr.title", "usrglobal"}));
+    EXPECT_EQ(lines,
+              (TLines{"<root>", "classes", "classes.lang", "usr", "usr.Classes", "usr.title", "usrglobal"}));
     struct Names : TResourceIterator {
         void Visit(TResource& r) override { seen.push_back(r.name); }
         std::vector<std::string> seen;
     } names;
     system.root->ForEach(names);
-    EXPECT_EQ(names.seen, (std::vector<std::string>{"kernel", "classes", "lang", "usr", "Classes", "title", "usrglobal"}));
+    EXPECT_EQ(names.seen, (std::vector<std::string>{"kernel", "classes", "lang", "usr", "Classes", "title",
+                                                    "usrglobal"}));
 }
 
 TEST_F(ResourceTest, IteratorRemoveDestroysTheChildLastReturned) {
@@ -174,7 +177,8 @@ TEST_F(ResourceTest, IteratorRemoveDestroysTheChildLastReturned) {
 
 TEST_F(ResourceTest, ReadingTheTagTable) {
     mount("<classlist name=\"k\"><resourcelist name=\"empty\"/><bogus name=\"x\"/>"
-          "<param name=\"p\" value=\"v\" src=\"data/p.txt\"/><globalvalue name=\"$g\" value=\"3\"></classlist>");
+          "<param name=\"p\" value=\"v\" src=\"data/p.txt\"/><globalvalue name=\"$g\" "
+          "value=\"3\"></classlist>");
     auto* root = dynamic_cast<TResourceList*>(system.root.get());
     ASSERT_NE(root, nullptr);
     EXPECT_EQ(root->name, "k");
@@ -198,7 +202,8 @@ TEST_F(ResourceTest, ReadTextFileEndsEveryLineInCrLf) {
         const char* stored;
         const char* read;
     } cases[] = {
-        {"a\nb", "a\r\nb\r\n"}, {"a\r\nb\r\n", "a\r\nb\r\n"}, {"a\rb", "a\r\nb\r\n"}, {"", ""}, {"\n\n", "\r\n\r\n"},
+        {"a\nb", "a\r\nb\r\n"}, {"a\r\nb\r\n", "a\r\nb\r\n"}, {"a\rb", "a\r\nb\r\n"}, {"", ""},
+        {"\n\n", "\r\n\r\n"},
     };
     for (const auto& c : cases) {
         write("t.txt", c.stored);
@@ -211,8 +216,10 @@ TEST_F(ResourceTest, ReadTextFileEndsEveryLineInCrLf) {
 
 TEST_F(ResourceTest, LinkedFilesResolveAgainstTheirOwnFolder) {
     write("a.cmml", "<resourcelist name=\"a\">\r\n <link src=\"sub\\SUB.cmml\">\r\n</resourcelist>\r\n");
-    write("sub/sub.cmml", "<resourcelist name=\"s\"><param name=\"p\" src=\"x.plimo\"/>"
-                          "<link src=\"../leaf.cmml\"></resourcelist>");
+    write(
+        "sub/sub.cmml",
+        "<resourcelist name=\"s\"><param name=\"p\" src=\"x.plimo\"/><class name=\"Ship\" src=\"ship.plimo\">"
+        "<link src=\"../leaf.cmml\"></resourcelist>");
     write("leaf.cmml", "<resourcelist name=\"leaf\"></resourcelist>");
     system.baseFolder = "/elsewhere";
     system.root = system.LoadResourceFile(dir + "/a.cmml");
@@ -223,6 +230,10 @@ TEST_F(ResourceTest, LinkedFilesResolveAgainstTheirOwnFolder) {
     EXPECT_EQ(sub->src, dir + "/sub/SUB.cmml");
     EXPECT_EQ(system.Resolve("s.p")->src, dir + "/sub/x.plimo");
     EXPECT_EQ(system.Resolve("s.leaf")->src, dir + "/leaf.cmml");
+    TResource* ship = system.Resolve("ship"); // found by its short name
+    ASSERT_TRUE(dynamic_cast<TRTTI*>(ship));
+    EXPECT_EQ(ship->src, dir + "/sub/ship.plimo");
+    EXPECT_EQ(ship->FullPath(), "s.Ship");
 }
 
 TEST_F(ResourceTest, BrokenFilesAreReported) {
@@ -280,8 +291,8 @@ TEST_F(ResourceTest, SaveResourceReplacesTheFileAtomically) {
     param->value = "a\"b<c>%d";
     page->AddChild(std::move(param));
     ASSERT_TRUE(system.SaveResource("usr"));
-    EXPECT_EQ(read(dir + "/page.cmml"),
-              "<resourcelist name=\"usr\">\r\n <param name=\"quote\" value=\"a%22b%3cc%3e%25d\"/>\r\n</resourcelist>\r\n");
+    EXPECT_EQ(read(dir + "/page.cmml"), "<resourcelist name=\"usr\">\r\n <param name=\"quote\" "
+                                        "value=\"a%22b%3cc%3e%25d\"/>\r\n</resourcelist>\r\n");
     std::size_t files = 0;
     for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator(dir)) ++files;
     EXPECT_EQ(files, 1u); // the temporary file was renamed over the page
@@ -352,7 +363,8 @@ TEST_F(ResourceTest, CloneReadsBackWhatWasSaved) {
 // A resource whose initialisation the test steers.
 class Steered : public TResource {
 public:
-    Steered(TResourceSystem* s, int pendingPasses, bool fails) : TResource(s), m_left(pendingPasses), m_fails(fails) {}
+    Steered(TResourceSystem* s, int pendingPasses, bool fails)
+        : TResource(s), m_left(pendingPasses), m_fails(fails) {}
     void InitStep(TInitContext& c) override {
         ++visits;
         if (m_fails)

@@ -18,13 +18,16 @@ std::unique_ptr<TSGML> parse(std::string_view text, TReporter* reporter = nullpt
 }
 
 using Reader = std::unique_ptr<TSGML> (*)(std::string_view);
-std::unique_ptr<TSGML> parseQuiet(std::string_view text) { return parse(text); }
+std::unique_ptr<TSGML> parseQuiet(std::string_view text) {
+    return parse(text);
+}
 
 class BothReaders : public ::testing::TestWithParam<Reader> {};
 
 TEST_P(BothReaders, EmptyTagsAreSiblingsNotContainers) {
-    auto root = GetParam()("<resourcelist name=\"usr\"><class src=\"a.plimo\"><globalvalue name=\"$x\" value=\"1\">"
-                           "</resourcelist>");
+    auto root =
+        GetParam()("<resourcelist name=\"usr\"><class src=\"a.plimo\"><globalvalue name=\"$x\" value=\"1\">"
+                   "</resourcelist>");
     ASSERT_TRUE(root && root->SubItems());
     ASSERT_EQ(root->SubItems()->size(), 2u);
     const TSGML& cls = *(*root->SubItems())[0];
@@ -115,8 +118,8 @@ TEST(SgmlReaders, DecodeValues) {
     };
     for (const auto& c : cases) {
         std::string text = std::string("<p v=\"") + c.stored + "\"/>";
-        EXPECT_EQ(scan(text)->GetAttr("v"), (std::string_view(c.stored) == "x%zzy" ? std::string("x\0y", 3)
-                                                                                   : std::string(c.scanned)))
+        EXPECT_EQ(scan(text)->GetAttr("v"),
+                  (std::string_view(c.stored) == "x%zzy" ? std::string("x\0y", 3) : std::string(c.scanned)))
             << c.stored;
         EXPECT_EQ(parse(text)->GetAttr("v"), c.parsed) << c.stored;
     }
@@ -168,7 +171,10 @@ TEST(SgmlEscape, EscapeAndUnescape) {
     EXPECT_EQ(TSGML::EscapeValue(""), "");
     EXPECT_EQ(TSGML::EscapeValue("say \"hi\""), "say %22hi%22");
     EXPECT_EQ(TSGML::UnescapeValue("%253c"), "%3c"); // one decoding step per call
-    for (std::string v : {"a\"b<c>d%e", "%%22%3c", "\x83\x5c" "abc", ""}) {
+    for (std::string v : {"a\"b<c>d%e", "%%22%3c",
+                          "\x83\x5c"
+                          "abc",
+                          ""}) {
         EXPECT_EQ(TSGML::UnescapeValue(TSGML::EscapeValue(v)), v);
         auto e = scan("<p v=\"" + TSGML::EscapeValue(v) + "\"/>");
         EXPECT_EQ(e->GetAttr("v"), v);
