@@ -408,30 +408,24 @@ void ArraySize(TValue* base, int32_t count, int32_t) {
     ResultFloat(base, static_cast<float>(ListArg(base).Count()));
 }
 
-void ArrayIndexOf(TValue* base, int32_t count, int32_t) {
-    if (count < 2) return;
-    TElementList& list = ListArg(base);
-    for (int32_t i = 0; i < list.Count(); ++i) {
-        if (CompareValues(*list.CellAt(i), Arg(base, 2)) == 0) {
-            ResultInt(base, i);
-            return;
-        }
-    }
-    ResultInt(base, -1);
-}
-
-void ArrayLightIndexOf(TValue* base, int32_t count, int32_t) {
+// Result: the first index whose element is the same as argument 2 by the test given, or -1.
+template <class Same> void FindElement(TValue* base, int32_t count, Same same) {
     if (count < 2) return;
     TElementList& list = ListArg(base);
     const TValue& v = Arg(base, 2);
-    for (int32_t i = 0; i < list.Count(); ++i) {
-        const TValue& e = *list.CellAt(i);
-        if (e.tag == v.tag && e.bits == v.bits) {
-            ResultInt(base, i);
-            return;
-        }
-    }
-    ResultInt(base, -1);
+    int32_t found = -1;
+    for (int32_t i = 0; i < list.Count() && found < 0; ++i)
+        if (same(*list.CellAt(i), v)) found = i;
+    ResultInt(base, found);
+}
+
+void ArrayIndexOf(TValue* base, int32_t count, int32_t) {
+    FindElement(base, count, [](const TValue& e, const TValue& v) { return CompareValues(e, v) == 0; });
+}
+
+void ArrayLightIndexOf(TValue* base, int32_t count, int32_t) {
+    FindElement(base, count,
+                [](const TValue& e, const TValue& v) { return e.tag == v.tag && e.bits == v.bits; });
 }
 
 void ArrayPack(TValue* base, int32_t count, int32_t) {
