@@ -11,6 +11,8 @@
 #include "compiler/eval.h"
 #include "core/errors.h"
 #include "core/instance.h"
+#include "core/interpreter.h"
+#include "core/process.h"
 #include "core/strings.h"
 #include "platform/report.h"
 #include "resources/resource.h"
@@ -50,9 +52,15 @@ const TValue& ArgOrNull(TValue* base, int32_t count, int32_t i) {
 
 // ---- Object: general ----
 
+// The progress line carries where the print came from (innermost call first), for hosts that log it.
 void Print(TValue* base, int32_t count, int32_t) {
     if (count < 1) return;
-    TRuntime::Get().Print(ArgText(Arg(base, 1)));
+    std::string trace;
+    TInterpreter* interp = TInterpreter::Current();
+    if (TProcess* p = interp ? interp->currentProcess : nullptr)
+        for (const TTraceEntry& e : p->GetTrace())
+            trace += (trace.empty() ? "" : " < ") + e.file + ":" + std::to_string(e.offset);
+    TRuntime::Get().Print(ArgText(Arg(base, 1)), trace);
 }
 
 void GetKey(TValue* base, int32_t count, int32_t) {

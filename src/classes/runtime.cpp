@@ -66,8 +66,9 @@ std::uint32_t TRuntime::Milliseconds() const {
     return static_cast<std::uint32_t>(ms.count());
 }
 
-void TRuntime::Print(std::string_view text) {
-    reporter.ReportProgress(text);
+void TRuntime::Print(std::string_view text, std::string_view trace) {
+    reporter.ReportProgress(trace.empty() ? std::string(text)
+                                          : std::string(text) + "\t" + std::string(trace));
     if (printHook) printHook(text);
 }
 

@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <regex>
 
 #include "classes/rtti.h"
 #include "compiler/eval.h"
@@ -134,6 +135,29 @@ TEST_F(EvalTest, DeletingAResourceTellsItsScriptObject) {
     system.resources.DeleteResource("r");
     EXPECT_EQ(GlobalCell("$_tmp_gone")->asInt(), 1);
     SetGlobal("$_1", TValue::Null());
+}
+
+} // namespace
+} // namespace plimo
+
+namespace plimo {
+namespace {
+
+// print reports its text as a progress line followed by where the call came from, innermost first; the
+// output hook gets the text alone.
+TEST_F(EvalTest, PrintReportsTheCallTrace) {
+    auto cls = std::make_unique<TRTTI>("Traced", &system.resources);
+    cls->src = "/game/Traced.plimo";
+    ASSERT_FALSE(system.vm.classCompiler->Compile(
+        *cls, "extends Object;\r\nfunction f() { print(\"in f\"); }\r\nf();\r\n", true));
+    EXPECT_EQ(RunProcessToEnd(cls->NewInstance(), ""), 0);
+    EXPECT_EQ(printed, std::vector<std::string>{"in f"});
+    std::string line;
+    for (const std::string& p : reporter.progress)
+        if (p.rfind("in f", 0) == 0) line = p;
+    EXPECT_TRUE(
+        std::regex_match(line, std::regex(R"(in f\t/game/Traced\.plimo:\d+ < /game/Traced\.plimo:\d+)")))
+        << line;
 }
 
 } // namespace
