@@ -5,12 +5,14 @@ namespace plimo::app {
 int RunRenderMusic(const std::vector<std::string>& args);
 int RunCompileMusic(const std::vector<std::string>& args);
 int RunDumpCode(const std::vector<std::string>& args);
+int RunFiles(const std::vector<std::string>& args);
 
 namespace {
 const Command kCommands[] = {
     {"--render-music", RunRenderMusic},
     {"--compile-music", RunCompileMusic},
     {"--dump-code", RunDumpCode},
+    {"--run", RunFiles},
 };
 } // namespace
 
