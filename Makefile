@@ -18,10 +18,10 @@ configure: deps $(BUILD)/build.ninja
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
-# The most complete thing the program does so far.
+# The most complete thing the program does so far: the bundled demo, run headless as text.
 run: build
-	@echo "make run: running plimo --version (the game window comes with the screen subsystem)"
-	@$(BUILD)/src/plimo --version
+	@echo "make run: plimo --run Usr/demo/Main.plimo Usr/demo/Ball.plimo (the game window comes with the screen subsystem)"
+	@$(BUILD)/src/plimo --run Usr/demo/Main.plimo Usr/demo/Ball.plimo
 
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
