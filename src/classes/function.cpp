@@ -12,7 +12,7 @@ TFunction::TFunction(TRTTI* owner, std::int32_t name, Kind kind)
 }
 
 TFunction::~TFunction() {
-    if (TVm* vm = TVm::Current()) --vm->stats().functions;
+    if (vm()) --vm()->stats().functions; // the VM it was counted in, if that still lives
 }
 
 std::string TFunction::GetName() const { return SymbolName(name); }

@@ -90,6 +90,8 @@ public:
     const std::int32_t* Pc() const { return m_pc; }
     std::int32_t StackTop() const { return static_cast<std::int32_t>(m_sp - m_stack); }
     const TCompiledInfo* CurrentCode() const;
+    // The function the current frame runs; none for main code (and before the process has code).
+    TFunction* CurrentFunction() const { return m_frame ? record(m_frame).function : nullptr; }
     // The byte offset of pc in CurrentCode(), or -1 (what the debugger lists from).
     std::int32_t PcOffset() const;
     TValue* Receiver() const { return m_receiver; }

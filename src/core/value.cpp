@@ -1,6 +1,5 @@
 #include "core/value.h"
 
-#include <cassert>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -15,11 +14,6 @@
 #include "services/regexp.h"
 
 namespace plimo {
-
-TValue MakeRef(const TValue* cell) {
-    assert(TVm::Get().IsHeapCell(cell));
-    return TValue::Make(vtRef, TVm::Get().CellRef(cell));
-}
 
 std::uint32_t InstanceHandle(const TInstance* instance) {
     return static_cast<std::uint32_t>(reinterpret_cast<const std::byte*>(instance) - detail::g_heapBase);
@@ -170,7 +164,7 @@ std::string FloatToText(float x) {
     }
     std::string digits;
     for (; *p && *p != 'e'; ++p)
-        if (*p != '.') digits += *p;
+        if (*p >= '0' && *p <= '9') digits += *p; // whatever the locale's decimal separator
     int exponent = std::atoi(p + 1);
     while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
 
@@ -282,7 +276,7 @@ void FloatArith(TArithOp op, TValue& l, const TValue& r) {
 
 } // namespace
 
-void ArithValues(TArithOp op, TValue& l, TValue& r) {
+void ArithValuesGeneral(TArithOp op, TValue& l, TValue& r) {
     if (IsNumber(l)) {
         if (IsNumber(r)) {
             if (l.tag == vtInt && r.tag == vtInt)

@@ -68,8 +68,10 @@ inline TInstance* ObjectOf(const TValue& v) {
 inline TValue* RefTarget(const TValue& v) {
     return v.bits ? reinterpret_cast<TValue*>(detail::g_heapBase + v.bits) : nullptr;
 }
-// A vtRef to a heap cell (a cell outside the heap is a fault of the caller; checked in debug builds).
-TValue MakeRef(const TValue* cell);
+// A vtRef to a heap cell (a cell outside the heap is a fault of the caller; TVm::IsHeapCell checks).
+inline TValue MakeRef(const TValue* cell) {
+    return TValue::Make(vtRef, static_cast<std::uint32_t>(reinterpret_cast<const std::byte*>(cell) - detail::g_heapBase));
+}
 // The instance's handle: the number scripts see and the vtObject payload.
 std::uint32_t InstanceHandle(const TInstance* instance);
 
@@ -106,7 +108,8 @@ std::string_view StringText(const TInstance* instance);
 // Arithmetic: the result replaces l. r is an operand being consumed (a popped stack slot): a counted
 // reference in it is either moved into l or released; r is left null.
 enum class TArithOp { Add, Sub, Mul, Div, Mod };
-void ArithValues(TArithOp op, TValue& l, TValue& r);
+inline void ArithValues(TArithOp op, TValue& l, TValue& r);
+void ArithValuesGeneral(TArithOp op, TValue& l, TValue& r);
 
 // The comparison difference; NaN when a float operand is NaN (then only NEQ holds).
 float CompareValues(const TValue& l, const TValue& r);
@@ -145,6 +148,16 @@ inline void RetainValue(TValue& v) {
 inline void ReleaseValue(TValue& v) {
     if (v.tag != vtObject) return;
     if (!v.bits || --ObjectOf(v)->refCount == -1) RaiseReleaseError(v);
+}
+
+// Two ints added, subtracted or multiplied (wrapping) stay inline; everything else takes the general road.
+inline void ArithValues(TArithOp op, TValue& l, TValue& r) {
+    if (l.tag == vtInt && r.tag == vtInt && op <= TArithOp::Mul) {
+        l.bits = op == TArithOp::Add ? l.bits + r.bits : op == TArithOp::Sub ? l.bits - r.bits : l.bits * r.bits;
+        r = TValue::Null();
+        return;
+    }
+    ArithValuesGeneral(op, l, r);
 }
 
 inline void AssignValue(TValue& dst, const TValue& src) {

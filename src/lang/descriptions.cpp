@@ -1,0 +1,393 @@
+#include "lang/descriptions.h"
+
+#include <string_view>
+
+namespace plimo {
+
+namespace {
+
+std::vector<std::string> SplitLines(std::string_view text) {
+    std::vector<std::string> lines;
+    while (!text.empty()) {
+        std::size_t nl = text.find('\n');
+        lines.emplace_back(text.substr(0, nl));
+        text = nl == std::string_view::npos ? std::string_view() : text.substr(nl + 1);
+    }
+    return lines;
+}
+
+// One line per node; the leading blanks are the depth.
+constexpr std::string_view kTokenDescription = R"desc(Lexical
+ 'while
+ 'break
+ 'if
+ 'is
+ 'in
+ 'else
+ 'null
+ 'for
+ 'fork
+ 'function
+ 'constructor
+ 'destructor
+ 'extends
+ 'native
+ 'new
+ 'return
+ 'var
+ '++
+ '--
+ '+=
+ '-=
+ '*=
+ '/=
+ '%=
+ '!=
+ '==
+ '>=
+ '<=
+ '||
+ '&&
+ '>
+ '<
+ ';
+ '=
+ '|
+ '&
+ '+
+ '-
+ '*
+ '/
+ '%
+ '!
+ '(
+ ')
+ '.
+ ',
+ '{
+ '}
+ COMM
+  |
+   com1
+    '//
+    {}
+     -
+      $20
+      $ff
+   com2
+    '/*
+    {}
+     |
+      -
+       $01
+       $29
+      -
+       $2b
+       $ff
+      nonend
+       '*
+       |
+        -
+         $01
+         $2e
+        -
+         $30
+         $ff
+    '*/
+ NUM
+  [}
+   Digit
+  []
+   '.
+   [}
+    Digit
+ STRING
+  '"
+  {}
+   |
+    kanji
+     -
+      $80
+      $ff
+     -
+      $01
+      $ff
+    -
+     $20
+     $21
+    -
+     $23
+     $5b
+    -
+     $5d
+     $ff
+    esc
+     $5c
+     -
+      $20
+      $ff
+  '"
+ SYMBOL
+  |
+   Alpha
+   Kanji
+   '$
+  {}
+   |
+    Digit
+    Alpha
+    Kanji
+ *Stop
+ -Digit
+  '0
+  '9
+ |Alpha
+  '_
+  -
+   'a
+   'z
+  -
+   'A
+   'Z
+ Kanji
+  |
+   -
+    $80
+    $9f
+   -
+    $e0
+    $ff
+  -
+   $01
+   $ff
+@)desc";
+
+constexpr std::string_view kGrammarDescription = R"desc(Grammar
+ Program
+  Extends
+  {}
+   |
+    FuncDecl
+    NativeDecl
+    Comment
+  {}
+   Sentence
+ |Sentence
+  Block
+  While
+  For
+  If
+  Return
+  ExprS
+  Forin
+  Comment
+  Break
+ Comment
+  'COMM
+ []Extends
+  'extends
+  ResourceVal
+  ';
+ ExprS
+  Expr
+  ';
+ Expr
+  []
+   LVal
+   |
+    '=
+    '+=
+    '-=
+  RVal
+ RVal
+  OrEx
+  {}
+   '||
+   OrEx
+ OrEx
+  AndEx
+  {}
+   '&&
+   AndEx
+ AndEx
+  IsEx
+  {}
+   |
+    '!=
+    '==
+    '>=
+    '<=
+    '>
+    '<
+   IsEx
+ IsEx
+  CompEx
+  []
+   'is
+   ResourceVal
+ CompEx
+  ASEx
+  {}
+   |
+    '+
+    '-
+   ASEx
+ ASEx
+  MDEx
+  {}
+   |
+    '*
+    '/
+    '%
+   MDEx
+ MDEx
+  []
+   |
+    '-
+    '!
+  Una
+ |Una
+  IncEx
+  Const
+  Par
+  NewObj
+ IncEx
+  LVal
+  []
+   |
+    '++
+    '--
+ NewObj
+  'new
+  ResourceVal
+  '(
+  ArgList
+  ')
+ Par
+  '(
+  Expr
+  ')
+ Const
+  |
+   'null
+   'NUM
+   'STRING
+ LVal
+  LValE
+  {}
+   '.
+   LValE
+ LValE
+  |
+   'SYMBOL
+   'constructor
+  []
+   '(
+   ArgList
+   ')
+ ResourceVal
+  'SYMBOL
+  {}
+   '.
+   'SYMBOL
+ []ArgList
+  Expr
+  {}
+   ',
+   Expr
+ Block
+  '{
+  {}
+   Sentence
+  '}
+ Forin
+  'for
+  '(
+  LVal
+  'in
+  Expr
+  ')
+  Sentence
+ While
+  'while
+  '(
+  Expr
+  ')
+  Sentence
+ For
+  'for
+  '(
+  Expr
+  ';
+  Expr
+  ';
+  Expr
+  ')
+  Sentence
+ Break
+  'break
+  ';
+ If
+  'if
+  '(
+  Expr
+  ')
+  Sentence
+  []
+   'else
+   Sentence
+ Return
+  'return
+  []
+   Expr
+  ';
+ FuncDecl
+  |
+   'function
+   'constructor
+   'destructor
+  'SYMBOL
+  '(
+  VArgList
+  ')
+  VarBlock
+ NativeDecl
+  'native
+  'SYMBOL
+  ';
+ []VArgList
+  'SYMBOL
+  {}
+   ',
+   'SYMBOL
+ VarBlock
+  '{
+  {}
+   VarDecl
+  {}
+   Sentence
+  '}
+ VarDecl
+  'var
+  VArgList
+  ';
+@)desc";
+
+} // namespace
+
+const std::vector<std::string>& PlimoTokenDescription() {
+    static const std::vector<std::string> lines = SplitLines(kTokenDescription);
+    return lines;
+}
+
+const std::vector<std::string>& PlimoGrammarDescription() {
+    static const std::vector<std::string> lines = [] {
+        std::vector<std::string> l = SplitLines(kGrammarDescription);
+        // Stored after the end line and never read; kept so the stored lines are complete.
+        l.insert(l.end(), {"", "", " ", " "});
+        return l;
+    }();
+    return lines;
+}
+
+} // namespace plimo

@@ -1,0 +1,120 @@
+// Snippets compiled as throwaway classes and run to their end, against the real kernel.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "classes/rtti.h"
+#include "compiler/eval.h"
+#include "core/interpreter.h"
+#include "platform/text.h"
+#include "resources/boot.h"
+
+namespace plimo {
+namespace {
+
+class EvalTest : public ::testing::Test {
+protected:
+    EvalTest() {
+        system.Boot(FindKernelFolder());
+        system.runtime.printHook = [this](std::string_view s) { printed.emplace_back(s); };
+    }
+    TCapturingReporter reporter;
+    TPlimoSystem system{reporter, std::size_t(1) << 28};
+    std::vector<std::string> printed;
+};
+
+TEST_F(EvalTest, RunsASnippetToItsEnd) {
+    EXPECT_EQ(Eval("extends Object; print(\"hi\"); $_tmp_x = 4;", true), kEvalOk);
+    EXPECT_EQ(printed, std::vector<std::string>{"hi"});
+    TValue* cell = GlobalCell("$_tmp_x");
+    ASSERT_NE(cell, nullptr);
+    EXPECT_EQ(cell->tag, vtInt);
+    EXPECT_EQ(cell->asInt(), 4);
+}
+
+TEST_F(EvalTest, EveryRequestCompilesAClassOfItsOwn) {
+    TEvalCache& cache = *system.runtime.evalCache;
+    std::int32_t before = cache.counter;
+    auto a = cache.Get("x = 1;", true);
+    auto b = cache.Get("x = 1;", true);
+    ASSERT_TRUE(a && b);
+    EXPECT_EQ(a->name, "eval" + std::to_string(before));
+    EXPECT_EQ(b->name, "eval" + std::to_string(before + 1));
+}
+
+TEST_F(EvalTest, ValueOfLeavesTheValueInItsGlobal) {
+    TValue* cell = ValueOf("1+2");
+    ASSERT_NE(cell, nullptr);
+    EXPECT_EQ(cell->tag, vtInt);
+    EXPECT_EQ(cell->asInt(), 3);
+    EXPECT_EQ(cell, GlobalCell("$_tmp_valueOf"));
+    EXPECT_EQ(ValueToText(*ValueOf("\"a\" + 1")), "a1");
+}
+
+TEST_F(EvalTest, ASnippetThatSuspendsStillCompletes) {
+    EXPECT_EQ(Eval("extends Object; suspend(); suspend(); $_tmp_done = 1;", true), kEvalOk);
+    EXPECT_EQ(GlobalCell("$_tmp_done")->asInt(), 1);
+}
+
+TEST_F(EvalTest, FailuresGiveTheirCodes) {
+    EXPECT_EQ(Eval("x = = 1;", true), kEvalCompileError);
+    EXPECT_FALSE(reporter.errors.empty());
+    EXPECT_EQ(Eval("extends Object; x = 1 / 0; $_tmp_after = 1;", true), kEvalRuntimeError);
+    EXPECT_EQ(GlobalCell("$_tmp_after")->tag, vtUnset);
+    EXPECT_NE(SjisToUtf8(reporter.messages.back()).find("ゼロによる除算"), std::string::npos);
+    // The caller goes on normally.
+    EXPECT_EQ(Eval("extends Object; $_tmp_after = 2;", true), kEvalOk);
+    EXPECT_EQ(GlobalCell("$_tmp_after")->asInt(), 2);
+}
+
+TEST_F(EvalTest, TheSnippetInstanceIsDestroyedAtOnce) {
+    // A snippet's own class is gone after the call, so an object of it left in a global would outlive
+    // its class; the instance is destroyed, and reading the global afterwards is harmless.
+    EXPECT_EQ(Eval("extends Object; $_tmp_self = this;", true), kEvalOk);
+    TValue* cell = GlobalCell("$_tmp_self");
+    ASSERT_EQ(cell->tag, vtObject);
+    EXPECT_LE(ObjectOf(*cell)->refCount, -1);
+    // Letting go of it afterwards is no error.
+    std::size_t messages = reporter.messages.size();
+    EXPECT_EQ(Eval("extends Object; $_tmp_self = null;", true), kEvalOk);
+    EXPECT_EQ(reporter.messages.size(), messages);
+}
+
+TEST_F(EvalTest, GlobalCellsOnlyForDollarNames) {
+    EXPECT_EQ(GlobalCell("plain"), nullptr);
+    TValue v = TValue::Int(9);
+    SetGlobal("plain", v);
+    SetGlobal("$_tmp_set", v);
+    EXPECT_EQ(GlobalCell("$_tmp_set")->asInt(), 9);
+}
+
+TEST_F(EvalTest, GlobalValuesInitialiseThroughSnippets) {
+    auto list = system.resources.ParseResourceText(
+        "<resourcelist name=\"g\"><globalvalue name=\"$_tmp_init\" value=\"2*21\"/></resourcelist>", "/");
+    ASSERT_TRUE(list);
+    TResource* g = system.resources.AttachResource("g", std::move(list));
+    ASSERT_TRUE(g->Initialize());
+    TValue* cell = GlobalCell("$_tmp_init");
+    ASSERT_NE(cell, nullptr);
+    EXPECT_EQ(cell->asInt(), 42);
+}
+
+TEST(MultiEvaluator, RecordsHowFarARunGot) {
+    TMultiEvaluator m;
+    m.Add("a");
+    m.Add("b");
+    EXPECT_EQ(m.Text(),
+              "extends Object; $_exec_checkPoint=-1;\r\n"
+              "a\r\n$_exec_checkPoint=1;\r\n"
+              "b\r\n$_exec_checkPoint=2;\r\n");
+    std::string path = (std::filesystem::temp_directory_path() / "plimo_multi_eval.plimo").string();
+    ASSERT_TRUE(m.SaveToFile(path));
+    std::ifstream f(path, std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text, m.Text());
+    std::filesystem::remove(path);
+}
+
+} // namespace
+} // namespace plimo
