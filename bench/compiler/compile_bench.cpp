@@ -53,8 +53,8 @@ void BM_CompileClasses(benchmark::State& state) {
         }
     }
     state.counters["lines"] = static_cast<double>(lines);
-    state.counters["lines/s"] =
-        benchmark::Counter(static_cast<double>(lines) * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["lines/s"] = benchmark::Counter(
+        static_cast<double>(lines) * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 
 // 100 classes of about 110 lines: over 10,000 lines per iteration.
@@ -80,8 +80,8 @@ void BM_ParseOnly(benchmark::State& state) {
             }
             benchmark::DoNotOptimize(parsed.tree.get());
         }
-    state.counters["lines/s"] =
-        benchmark::Counter(static_cast<double>(lines) * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["lines/s"] = benchmark::Counter(
+        static_cast<double>(lines) * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_ParseOnly)->Arg(100)->Unit(benchmark::kMillisecond);
 

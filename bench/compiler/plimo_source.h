@@ -6,11 +6,10 @@
 
 namespace plimo::bench {
 
-inline const char* kBaseClassSource =
-    "constructor create(x, y) { px = x; py = y; }\r\n"
-    "function move(dx, dy) { px += dx; py += dy; return this; }\r\n"
-    "function draw() { return px + py; }\r\n"
-    "native print;\r\n";
+inline const char* kBaseClassSource = "constructor create(x, y) { px = x; py = y; }\r\n"
+                                      "function move(dx, dy) { px += dx; py += dy; return this; }\r\n"
+                                      "function draw() { return px + py; }\r\n"
+                                      "native print;\r\n";
 
 // One class of about `methods` * 24 + 12 lines; index varies names and constants.
 inline std::string MakeClassSource(int index, int methods) {
@@ -18,8 +17,10 @@ inline std::string MakeClassSource(int index, int methods) {
     std::string s;
     s += "extends Base;\r\n";
     s += "// generated actor " + n + "\r\n";
-    s += "constructor create(x, y) {\r\n  var i;\r\n  super(x, y);\r\n  speed = " + n + ";\r\n"
-         "  items = null;\r\n  name = \"actor" + n + "\\t\\\"n\\\"\";\r\n  return this;\r\n}\r\n";
+    s += "constructor create(x, y) {\r\n  var i;\r\n  super(x, y);\r\n  speed = " + n +
+         ";\r\n"
+         "  items = null;\r\n  name = \"actor" +
+         n + "\\t\\\"n\\\"\";\r\n  return this;\r\n}\r\n";
     for (int m = 0; m < methods; ++m) {
         std::string k = std::to_string(m);
         s += "function step" + k + "(dx, dy, list) {\r\n";

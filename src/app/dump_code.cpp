@@ -83,7 +83,8 @@ int RunDumpCode(const std::vector<std::string>& args) {
             continue;
         }
         if (!cls->compiled) {
-            std::fprintf(stderr, "plimo: %s was not compiled: its parent class is not compiled\n", cls->src.c_str());
+            std::fprintf(stderr, "plimo: %s was not compiled: its parent class is not compiled\n",
+                         cls->src.c_str());
             status = 1;
             continue;
         }

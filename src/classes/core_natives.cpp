@@ -11,6 +11,8 @@
 #include "compiler/eval.h"
 #include "core/errors.h"
 #include "core/instance.h"
+#include "core/interpreter.h"
+#include "core/process.h"
 #include "core/strings.h"
 #include "platform/report.h"
 #include "resources/resource.h"
@@ -25,7 +27,9 @@ using std::int32_t;
 // ---- helpers ----
 
 // The instance behind this, or none when the receiver is not an object.
-TInstance* SelfObject(TValue* base) { return ArgObject(This(base)); }
+TInstance* SelfObject(TValue* base) {
+    return ArgObject(This(base));
+}
 
 int32_t MemberCountOf(const TInstance* inst) {
     TRTTI* cls = InstanceClass(inst);
@@ -48,9 +52,15 @@ const TValue& ArgOrNull(TValue* base, int32_t count, int32_t i) {
 
 // ---- Object: general ----
 
+// The progress line carries where the print came from (innermost call first), for hosts that log it.
 void Print(TValue* base, int32_t count, int32_t) {
     if (count < 1) return;
-    TRuntime::Get().Print(ArgText(Arg(base, 1)));
+    std::string trace;
+    TInterpreter* interp = TInterpreter::Current();
+    if (TProcess* p = interp ? interp->currentProcess : nullptr)
+        for (const TTraceEntry& e : p->GetTrace())
+            trace += (trace.empty() ? "" : " < ") + e.file + ":" + std::to_string(e.offset);
+    TRuntime::Get().Print(ArgText(Arg(base, 1)), trace);
 }
 
 void GetKey(TValue* base, int32_t count, int32_t) {
@@ -90,7 +100,9 @@ void Refresh(TValue*, int32_t, int32_t) {
     if (rt.refreshSound) rt.refreshSound();
 }
 
-void ErrorValue(TValue* base, int32_t, int32_t) { SetError(*base, 0); }
+void ErrorValue(TValue* base, int32_t, int32_t) {
+    SetError(*base, 0);
+}
 
 // Turns a number back into a host value; a number that names no live host object gives null rather
 // than a value that would point at nothing.
@@ -321,7 +333,6 @@ void Floor(TValue* base, int32_t count, int32_t) {
     ResultInt(base, TruncToInt(x - t < 0 ? t - 1 : t));
 }
 
-
 void ValueOfNative(TValue* base, int32_t count, int32_t) {
     std::string text = ArgText(ArgOrNull(base, count, 1));
     TBRegExp re;
@@ -330,7 +341,8 @@ void ValueOfNative(TValue* base, int32_t count, int32_t) {
     } else if (re.Match("/^-?[0-9]+$/", text)) {
         errno = 0;
         long long n = std::strtoll(text.c_str(), nullptr, 10);
-        if (errno == ERANGE || n < std::numeric_limits<int32_t>::min() || n > std::numeric_limits<int32_t>::max())
+        if (errno == ERANGE || n < std::numeric_limits<int32_t>::min() ||
+            n > std::numeric_limits<int32_t>::max())
             throw ERuntimeError("'" + text + "' is not a valid integer value");
         ResultInt(base, static_cast<int32_t>(n));
     } else {
@@ -353,11 +365,14 @@ TElementList& ListArg(TValue* base) {
 // Argument i as an index below limit; outside it, the host list's index error.
 int32_t IndexArg(TValue* base, int32_t i, int32_t limit) {
     int32_t index = ArgInt(Arg(base, i));
-    if (index < 0 || index >= limit) throw ERuntimeError("List index out of bounds (" + std::to_string(index) + ")");
+    if (index < 0 || index >= limit)
+        throw ERuntimeError("List index out of bounds (" + std::to_string(index) + ")");
     return index;
 }
 
-void ArrayInit(TValue* base, int32_t, int32_t) { ResultHost(base, new TElementList()); }
+void ArrayInit(TValue* base, int32_t, int32_t) {
+    ResultHost(base, new TElementList());
+}
 
 void ArrayFree(TValue* base, int32_t count, int32_t) {
     if (count < 1) return;
@@ -401,30 +416,24 @@ void ArraySize(TValue* base, int32_t count, int32_t) {
     ResultFloat(base, static_cast<float>(ListArg(base).Count()));
 }
 
-void ArrayIndexOf(TValue* base, int32_t count, int32_t) {
-    if (count < 2) return;
-    TElementList& list = ListArg(base);
-    for (int32_t i = 0; i < list.Count(); ++i) {
-        if (CompareValues(*list.CellAt(i), Arg(base, 2)) == 0) {
-            ResultInt(base, i);
-            return;
-        }
-    }
-    ResultInt(base, -1);
-}
-
-void ArrayLightIndexOf(TValue* base, int32_t count, int32_t) {
+// Result: the first index whose element is the same as argument 2 by the test given, or -1.
+template <class Same> void FindElement(TValue* base, int32_t count, Same same) {
     if (count < 2) return;
     TElementList& list = ListArg(base);
     const TValue& v = Arg(base, 2);
-    for (int32_t i = 0; i < list.Count(); ++i) {
-        const TValue& e = *list.CellAt(i);
-        if (e.tag == v.tag && e.bits == v.bits) {
-            ResultInt(base, i);
-            return;
-        }
-    }
-    ResultInt(base, -1);
+    int32_t found = -1;
+    for (int32_t i = 0; i < list.Count() && found < 0; ++i)
+        if (same(*list.CellAt(i), v)) found = i;
+    ResultInt(base, found);
+}
+
+void ArrayIndexOf(TValue* base, int32_t count, int32_t) {
+    FindElement(base, count, [](const TValue& e, const TValue& v) { return CompareValues(e, v) == 0; });
+}
+
+void ArrayLightIndexOf(TValue* base, int32_t count, int32_t) {
+    FindElement(base, count,
+                [](const TValue& e, const TValue& v) { return e.tag == v.tag && e.bits == v.bits; });
 }
 
 void ArrayPack(TValue* base, int32_t count, int32_t) {
@@ -483,22 +492,21 @@ const TNativeEntry kObjectNatives[] = {
 };
 
 const TNativeEntry kArrayNatives[] = {
-    {"native_add", ArrayAdd},
-    {"_n_insert", ArrayInsert},
-    {"native_init", ArrayInit},
-    {"native_get", ArrayGet},
-    {"native_set", ArraySet},
-    {"native_size", ArraySize},
-    {"native_free", ArrayFree},
-    {"native_delete", ArrayDelete},
-    {"native_indexof", ArrayIndexOf},
-    {"native_lightindexof", ArrayLightIndexOf},
+    {"native_add", ArrayAdd},         {"_n_insert", ArrayInsert},
+    {"native_init", ArrayInit},       {"native_get", ArrayGet},
+    {"native_set", ArraySet},         {"native_size", ArraySize},
+    {"native_free", ArrayFree},       {"native_delete", ArrayDelete},
+    {"native_indexof", ArrayIndexOf}, {"native_lightindexof", ArrayLightIndexOf},
     {"_n_pack", ArrayPack},
 };
 
 } // namespace
 
-std::span<const TNativeEntry> ObjectNatives() { return kObjectNatives; }
-std::span<const TNativeEntry> ArrayNatives() { return kArrayNatives; }
+std::span<const TNativeEntry> ObjectNatives() {
+    return kObjectNatives;
+}
+std::span<const TNativeEntry> ArrayNatives() {
+    return kArrayNatives;
+}
 
 } // namespace plimo

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/compiled_info.h"
@@ -31,6 +32,8 @@ public:
     TFunction& operator=(const TFunction&) = delete;
 
     virtual std::string GetName() const;
+    // The class name a class file records for the function ("TNormalFunction", "TConstructor", ...).
+    const char* KindName() const;
     const char* HostTypeName() const override { return "TFunction"; }
     static constexpr THostKind kKind = THostKind::Function;
 
@@ -79,5 +82,8 @@ public:
     // Raises "native関数が実装されていません".
     static void Unbound(TValue* receiver, std::int32_t argc, std::int32_t zero);
 };
+
+// A function of the kind a class file names, owned by owner; none for a kind not in the family.
+std::unique_ptr<TFunction> MakeFunction(std::string_view kindName, TRTTI* owner, std::int32_t name);
 
 } // namespace plimo

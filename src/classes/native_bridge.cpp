@@ -29,7 +29,9 @@ void BindNatives(TRTTI& cls, std::span<const TNativeEntry> table, TReporter& rep
     for (const TNativeEntry& e : table) BindNative(cls, e.name, e.proc, reporter);
 }
 
-THostObject* ArgHost(const TValue& cell) { return HostOf(cell); }
+THostObject* ArgHost(const TValue& cell) {
+    return HostOf(cell);
+}
 
 void ResultString(TValue* base, std::string_view text) {
     SetObject(*base, MakeString(text));

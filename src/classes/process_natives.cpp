@@ -22,7 +22,9 @@ TInterpreter& Interp() {
 }
 
 // The process in argument 1; anything else (a freed process among them) does nothing.
-TProcess* ProcessArg(TValue* base, int32_t count) { return count >= 1 ? HostAs<TProcess>(Arg(base, 1)) : nullptr; }
+TProcess* ProcessArg(TValue* base, int32_t count) {
+    return count >= 1 ? HostAs<TProcess>(Arg(base, 1)) : nullptr;
+}
 
 void Init(TValue* base, int32_t count, int32_t) {
     if (count < 1) return;
@@ -77,8 +79,8 @@ void ProcMark(TValue* base, int32_t count, int32_t) {
 }
 
 const TNativeEntry kProcessNatives[] = {
-    {"native_init", Init},       {"native_exec", Exec}, {"native_suspend", SuspendProcess},
-    {"native_halted", Halted},   {"native_free", Free}, {"native_kill", Kill},
+    {"native_init", Init},          {"native_exec", Exec}, {"native_suspend", SuspendProcess},
+    {"native_halted", Halted},      {"native_free", Free}, {"native_kill", Kill},
     {"native_proc_mark", ProcMark},
 };
 
@@ -114,6 +116,8 @@ void CurrentFunc(TValue* base, int32_t, int32_t) {
 
 } // namespace natives
 
-std::span<const TNativeEntry> ProcessNatives() { return kProcessNatives; }
+std::span<const TNativeEntry> ProcessNatives() {
+    return kProcessNatives;
+}
 
 } // namespace plimo

@@ -55,7 +55,8 @@ std::int32_t TRTTI::MemberSlot(std::string_view memberName) {
 
 void TRTTI::InheritMembers() {
     if (!superclass) return;
-    for (std::int32_t i = 0; i < superclass->memberNames.Count(); ++i) memberNames.AddId(superclass->memberNames.IdAt(i));
+    for (std::int32_t i = 0; i < superclass->memberNames.Count(); ++i)
+        memberNames.AddId(superclass->memberNames.IdAt(i));
 }
 
 // ---- methods ----
@@ -100,7 +101,9 @@ TFunction* TRTTI::FindMethod(std::int32_t symbol, std::int32_t& hint) const {
     return nullptr;
 }
 
-TFunction* TRTTI::FindMethodByName(std::string_view text) const { return MethodAt(MethodSlot(text)); }
+TFunction* TRTTI::FindMethodByName(std::string_view text) const {
+    return MethodAt(MethodSlot(text));
+}
 
 std::int32_t TRTTI::MethodSlot(std::string_view text) const {
     std::int32_t id = SymbolLookup(text);
@@ -173,17 +176,22 @@ std::vector<TInstance*> TRTTI::LiveInstances() const {
     return live;
 }
 
-bool TRTTI::HasLiveInstances() const { return !LiveInstances().empty(); }
+bool TRTTI::HasLiveInstances() const {
+    return !LiveInstances().empty();
+}
 
-std::string TRTTI::ClassTag() const { return name + "@" + std::to_string(hostId()); }
+std::string TRTTI::ClassTag() const {
+    return name + "@" + std::to_string(hostId());
+}
 
 // ---- life cycle ----
 
 void TRTTI::freePool() {
     if (TVm* vm = this->vm()) {
         for (TInstance* b : m_pool) {
-            // A block still referenced from a value must stay readable; the VM keeps it.
-            if (b->refCount > 0)
+            // A block that values still refer to (or did when it was destroyed) must stay readable: the
+            // VM keeps it.
+            if (b->refCount > 0 || vm->IsTainted(b))
                 vm->AdoptOrphanBlock(b);
             else
                 vm->FreeInstanceBlock(b, static_cast<std::uint32_t>(blockSize));

@@ -47,7 +47,9 @@ public:
     const char* HostTypeName() const override { return "TRTTI"; }
 
     // ---- members ----
-    std::int32_t FindMember(std::int32_t symbol, std::int32_t& hint) const { return memberNames.Find(symbol, hint); }
+    std::int32_t FindMember(std::int32_t symbol, std::int32_t& hint) const {
+        return memberNames.Find(symbol, hint);
+    }
     bool HasMember(std::int32_t symbol) const { return memberNames.Find(symbol) >= 0; }
     std::int32_t MemberSlot(std::string_view memberName);
     void InheritMembers();

@@ -61,18 +61,24 @@ std::int32_t TRuntime::NormaliseDegrees(std::int32_t d) {
 }
 
 std::uint32_t TRuntime::Milliseconds() const {
-    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - m_started);
+    auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - m_started);
     return static_cast<std::uint32_t>(ms.count());
 }
 
-void TRuntime::Print(std::string_view text) {
-    reporter.ReportProgress(text);
+void TRuntime::Print(std::string_view text, std::string_view trace) {
+    reporter.ReportProgress(trace.empty() ? std::string(text)
+                                          : std::string(text) + "\t" + std::string(trace));
     if (printHook) printHook(text);
 }
 
-void TRuntime::AdoptProcess(TProcess* process) { m_scriptProcesses.insert(process); }
+void TRuntime::AdoptProcess(TProcess* process) {
+    m_scriptProcesses.insert(process);
+}
 
-bool TRuntime::ReleaseProcess(TProcess* process) { return m_scriptProcesses.erase(process) > 0; }
+bool TRuntime::ReleaseProcess(TProcess* process) {
+    return m_scriptProcesses.erase(process) > 0;
+}
 
 void TRuntime::DestroyScriptProcesses() {
     // One at a time: killing a process releases objects whose destructors may free other processes.

@@ -50,9 +50,10 @@ public:
     // Milliseconds since this runtime started, wrapping at 2^32.
     std::uint32_t Milliseconds() const;
 
-    // The text a script printed (CP932): always reported as a progress line, and handed to the output
-    // hook when there is one (the headless runner writes it to standard output).
-    void Print(std::string_view text);
+    // The text a script printed (CP932): always reported as a progress line (followed by the call trace
+    // when one is given), and handed alone to the output hook when there is one (the headless runner
+    // writes it to standard output).
+    void Print(std::string_view text, std::string_view trace = {});
     std::function<void(std::string_view sjis)> printHook;
 
     // Services that later subsystems plug in; each has a neutral answer while it is missing.

@@ -15,12 +15,14 @@
 #include "core/value.h"
 #include "lang/syntax.h"
 #include "platform/files.h"
-#include "resources/values.h"
 #include "resources/resource.h"
+#include "resources/values.h"
 
 namespace plimo {
 
-void TContext::Fail(std::string_view text) const { throw ECmpError(cls ? std::string_view(cls->name) : "", text); }
+void TContext::Fail(std::string_view text) const {
+    throw ECmpError(cls ? std::string_view(cls->name) : "", text);
+}
 
 namespace {
 
@@ -174,12 +176,23 @@ std::unique_ptr<TCompiledInfo> TGenerator::FinishBlock() {
 void TGenerator::Patch(TOpcode op, std::int32_t at, std::int32_t target) {
     W().SetPosition(at);
     switch (op) {
-    case Op_Jump: W().WriteJump(target - at); break;
-    case Op_JumpZero: W().WriteJumpZero(target - at); break;
-    case Op_Jump_And: W().WriteJumpAnd(target - at); break;
-    case Op_Jump_Or: W().WriteJumpOr(target - at); break;
-    case Op_DoForIn: W().WriteDoForIn(target - at); break;
-    default: break;
+    case Op_Jump:
+        W().WriteJump(target - at);
+        break;
+    case Op_JumpZero:
+        W().WriteJumpZero(target - at);
+        break;
+    case Op_Jump_And:
+        W().WriteJumpAnd(target - at);
+        break;
+    case Op_Jump_Or:
+        W().WriteJumpOr(target - at);
+        break;
+    case Op_DoForIn:
+        W().WriteDoForIn(target - at);
+        break;
+    default:
+        break;
     }
 }
 
@@ -246,7 +259,8 @@ void TGenerator::FuncDecl(const TResultList& n) {
     auto* f = dynamic_cast<TNormalFunction*>(cls.FindMethodByName(name));
     // Pass 1 put this declaration's function in the first slot of its name; anything else there
     // (a native, or a parent's function) must not receive this body.
-    if (!f || f->owner != &cls) ctx.Fail(texts::kMethodPrefix.sjis() + std::string(name) + texts::kNotBytecodeFunction.sjis());
+    if (!f || f->owner != &cls)
+        ctx.Fail(texts::kMethodPrefix.sjis() + std::string(name) + texts::kNotBytecodeFunction.sjis());
     // A second declaration of the same name compiles into the same function; its names start afresh
     // so the slots are those of the body that is kept.
     f->argNames.clear();
@@ -285,7 +299,8 @@ void TGenerator::ExprS(const TResultList& n) {
 }
 
 // L: [condition]; JumpZero E; [body]; [step]; Pop; Jump L; E: (no step part for while).
-void TGenerator::ConditionLoop(const TResultList* condition, const TResultList* body, const TResultList* step) {
+void TGenerator::ConditionLoop(const TResultList* condition, const TResultList* body,
+                               const TResultList* step) {
     TLoopScope loop(ctx);
     std::int32_t head = Pos();
     Gen(condition);
@@ -453,7 +468,8 @@ void TGenerator::Const(const TResultList& n) {
         errno = 0;
         char* end = nullptr;
         long long v = std::strtoll(digits.c_str(), &end, 10);
-        if (digits.empty() || end == digits.c_str() || *end != 0 || errno == ERANGE || v > INT32_MAX || v < INT32_MIN)
+        if (digits.empty() || end == digits.c_str() || *end != 0 || errno == ERANGE || v > INT32_MAX ||
+            v < INT32_MIN)
             throw ENumberError("'" + digits + texts::kInvalidInteger.sjis());
         W().WritePushInt(static_cast<std::int32_t>(v));
     }
@@ -560,7 +576,8 @@ void TGenerator::Call(std::string_view name, const TResultList* args) {
         W().WriteSuperCall(f, count, name);
         break;
     }
-    case TChainState::AtResource: ctx.Fail(texts::kResourceCall.sjis());
+    case TChainState::AtResource:
+        ctx.Fail(texts::kResourceCall.sjis());
     }
     ctx.chainState = TChainState::Value;
 }
@@ -627,7 +644,9 @@ void TGenerator::Name(std::string_view name) {
 
 } // namespace
 
-std::int32_t Generate(TContext& ctx, const TResultList* node) { return TGenerator(ctx).Gen(node); }
+std::int32_t Generate(TContext& ctx, const TResultList* node) {
+    return TGenerator(ctx).Gen(node);
+}
 
 std::string DecodeStringLiteral(std::string_view literal) {
     std::string_view body = literal;
@@ -643,10 +662,18 @@ std::string DecodeStringLiteral(std::string_view literal) {
         } else if (c == '\\') {
             if (++i >= body.size()) break;
             switch (body[i]) {
-            case 'n': out += '\n'; break;
-            case 'r': out += '\r'; break;
-            case 't': out += '\t'; break;
-            default: out += body[i]; break;
+            case 'n':
+                out += '\n';
+                break;
+            case 'r':
+                out += '\r';
+                break;
+            case 't':
+                out += '\t';
+                break;
+            default:
+                out += body[i];
+                break;
             }
         } else {
             out += body[i];

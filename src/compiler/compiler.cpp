@@ -29,7 +29,8 @@ private:
 
 } // namespace
 
-TCompiler::TCompiler(TResourceSystem& resources, TReporter& reporter) : m_resources(resources), m_reporter(reporter) {
+TCompiler::TCompiler(TResourceSystem& resources, TReporter& reporter)
+    : m_resources(resources), m_reporter(reporter) {
     if (TVm* vm = TVm::Current(); vm && !vm->classCompiler) {
         vm->classCompiler = this;
         m_installedIn = vm;
@@ -54,6 +55,8 @@ bool TCompiler::Compile(TRTTI& cls, std::string_view source, bool report) {
                 if (classFiles->Load(cls)) return false;
             } catch (const std::exception&) {
                 m_reporter.ReportProgress("not a valid Class File");
+                // Whatever the broken file filled in goes, so the source compiles into a clean class.
+                cls.Reset();
             }
         }
     }
@@ -70,7 +73,8 @@ bool TCompiler::Compile(TRTTI& cls, std::string_view source, bool report) {
     }
     if (!parsed.tree) {
         cls.failed = true;
-        if (report) m_reporter.ReportError(texts::kSyntaxError.sjis() + cls.src, cls.src, parsed.errorPosition);
+        if (report)
+            m_reporter.ReportError(texts::kSyntaxError.sjis() + cls.src, cls.src, parsed.errorPosition);
         return true;
     }
 
@@ -90,7 +94,13 @@ bool TCompiler::Compile(TRTTI& cls, std::string_view source, bool report) {
     }
     parsed = TParsedSource();
 
-    if (!cls.src.empty() && cls.compiled && classFiles) classFiles->Save(cls);
+    if (!cls.src.empty() && cls.compiled && classFiles) {
+        try {
+            classFiles->Save(cls);
+        } catch (const std::exception&) {
+            // The class file only saves time next start; the class itself compiled.
+        }
+    }
     return failed;
 }
 

@@ -57,17 +57,17 @@ struct TCompileOptions {
 
 // One per compilation of a class. Fields follow the order the compiler's documentation gives them.
 struct TContext {
-    std::unique_ptr<TProgWriter> writer;  // the block being written; replaced per function body
-    TResource* root = nullptr;            // where global names and class names are looked up
-    TRTTI* cls = nullptr;                 // the class being compiled
-    TNormalFunction* function = nullptr;  // the body being compiled; none for declarations and main code
-    bool lvalue = false;                  // the chain being generated must leave an address
+    std::unique_ptr<TProgWriter> writer; // the block being written; replaced per function body
+    TResource* root = nullptr;           // where global names and class names are looked up
+    TRTTI* cls = nullptr;                // the class being compiled
+    TNormalFunction* function = nullptr; // the body being compiled; none for declarations and main code
+    bool lvalue = false;                 // the chain being generated must leave an address
     TChainState chainState = TChainState::Start;
-    TResource* found = nullptr;           // what the last resource name resolved to
-    std::int32_t pass = 1;                // 1 declares functions, 2 generates code
-    std::string foundName;                // dotted text of the last resource name, for messages
-    std::string_view source;              // the text being compiled; offsets count from its first byte
-    std::int32_t statementPosition = 0;   // offset of the ";" of the current expression statement
+    TResource* found = nullptr;         // what the last resource name resolved to
+    std::int32_t pass = 1;              // 1 declares functions, 2 generates code
+    std::string foundName;              // dotted text of the last resource name, for messages
+    std::string_view source;            // the text being compiled; offsets count from its first byte
+    std::int32_t statementPosition = 0; // offset of the ";" of the current expression statement
     std::vector<std::int32_t>* breakList = nullptr; // placeholder jumps of "break" in the innermost loop
     TCompileOptions options;
 

@@ -66,10 +66,13 @@ void SetGlobal(std::string_view name, const TValue& value) {
     if (TValue* cell = GlobalCell(name)) AssignValue(*cell, value);
 }
 
-TMultiEvaluator::TMultiEvaluator() { m_entries.emplace_back("extends Object; $_exec_checkPoint=-1;"); }
+TMultiEvaluator::TMultiEvaluator() {
+    m_entries.emplace_back("extends Object; $_exec_checkPoint=-1;");
+}
 
 void TMultiEvaluator::Add(std::string_view text) {
-    m_entries.push_back(std::string(text) + "\r\n$_exec_checkPoint=" + std::to_string(m_entries.size()) + ";");
+    m_entries.push_back(std::string(text) + "\r\n$_exec_checkPoint=" + std::to_string(m_entries.size()) +
+                        ";");
 }
 
 std::string TMultiEvaluator::Text() const {

@@ -33,6 +33,8 @@ inline const SysText kHeapExhausted{"スクリプト用メモリが不足しま�
 } // namespace texts
 
 // Raised with the text of a fixed message.
-[[noreturn]] inline void ThrowRuntime(const std::string& sjis) { throw ERuntimeError(sjis); }
+[[noreturn]] inline void ThrowRuntime(const std::string& sjis) {
+    throw ERuntimeError(sjis);
+}
 
 } // namespace plimo

@@ -11,7 +11,8 @@ THeap::THeap(std::size_t reserveBytes) : m_small(kSmallLimit / kGranule + 1) {
     if (reserveBytes > kDefaultReserve) reserveBytes = kDefaultReserve;
     // A system that refuses a large reservation (strict overcommit) gets a smaller region.
     for (std::size_t size = reserveBytes; size >= (std::size_t(1) << 20); size /= 2) {
-        void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        void* p =
+            mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
         if (p != MAP_FAILED) {
             m_base = static_cast<std::byte*>(p);
             m_reserved = size;

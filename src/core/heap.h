@@ -52,9 +52,9 @@ private:
     std::byte* m_base = nullptr;
     std::size_t m_reserved = 0;
     std::size_t m_top = kGranule;
-    std::vector<std::vector<std::uint32_t>> m_small; // indexed by size / kGranule
+    std::vector<std::vector<std::uint32_t>> m_small;     // indexed by size / kGranule
     std::multimap<std::uint32_t, std::uint32_t> m_large; // size -> offset
-    std::vector<std::uint64_t> m_blockStarts;           // one bit per granule
+    std::vector<std::uint64_t> m_blockStarts;            // one bit per granule
 };
 
 } // namespace plimo

@@ -29,6 +29,7 @@ void DestroyInstance(TInstance* instance) {
         instance->refCount = -1;
         return;
     }
+    if (instance->refCount > 0) vm.TaintBlock(instance);
     if (cls->GetDestructor() && vm.methodRunner) {
         // Pinned while the destructor runs, so an instance the destructor creates cannot take this
         // block (and run this destructor again) before it is freed.
@@ -36,13 +37,15 @@ void DestroyInstance(TInstance* instance) {
         vm.methodRunner->RunShortProcess(*instance, "destructor");
         --instance->refCount;
     }
-    std::int32_t count = cls->blockSize < 0 ? 0 : (cls->blockSize - static_cast<std::int32_t>(sizeof(TInstance))) / 8;
+    std::int32_t count =
+        cls->blockSize < 0 ? 0 : (cls->blockSize - static_cast<std::int32_t>(sizeof(TInstance))) / 8;
     for (std::int32_t i = 0; i < count; ++i) {
         try {
             ReleaseValue(instance->members()[i]);
         } catch (const ERuntimeError&) {
             TReporter* reporter = cls->System() ? cls->System()->reporter : vm.reporter;
-            if (reporter) reporter->ReportProgress("Decref failed at " + cls->name + "." +
+            if (reporter)
+                reporter->ReportProgress("Decref failed at " + cls->name + "." +
                                          (i < cls->memberNames.Count() ? cls->memberNames.NameAt(i) : ""));
             break;
         }

@@ -10,6 +10,11 @@
 
 namespace plimo {
 
+// Ownership of bodies: a body made with new belongs to the instance whose member names it (the String
+// and Array destructors free it through their natives). Bodies still alive when their VM ends are
+// deleted by the VM, as the instances are gone with its heap; so never keep one in an owning pointer
+// that outlives the VM.
+
 // The text of a String object (CP932 bytes, any length); never changed after creation.
 class TfString : public THostObject {
 public:

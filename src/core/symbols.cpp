@@ -39,8 +39,14 @@ const std::string& TSymbolTable::SymbolName(std::int32_t id) const {
     return id >= 0 && id < Count() ? m_names[static_cast<std::size_t>(id)] : empty;
 }
 
-std::int32_t SymbolOf(std::string_view name) { return TVm::Get().symbols().SymbolOf(name); }
-std::int32_t SymbolLookup(std::string_view name) { return TVm::Get().symbols().Lookup(name); }
-const std::string& SymbolName(std::int32_t id) { return TVm::Get().symbols().SymbolName(id); }
+std::int32_t SymbolOf(std::string_view name) {
+    return TVm::Get().symbols().SymbolOf(name);
+}
+std::int32_t SymbolLookup(std::string_view name) {
+    return TVm::Get().symbols().Lookup(name);
+}
+const std::string& SymbolName(std::int32_t id) {
+    return TVm::Get().symbols().SymbolName(id);
+}
 
 } // namespace plimo

@@ -65,11 +65,15 @@ void SetObject(TValue& v, TInstance* instance) {
 
 bool IsTrue(const TValue& v) {
     switch (v.tag) {
-    case vtInt: return v.asInt() != 0;
-    case vtFloat: return v.asFloat() < 0.0f || v.asFloat() > 0.0f; // a NaN is false
+    case vtInt:
+        return v.asInt() != 0;
+    case vtFloat:
+        return v.asFloat() < 0.0f || v.asFloat() > 0.0f; // a NaN is false
     case vtObject:
-    case vtHost: return true;
-    default: return false;
+    case vtHost:
+        return true;
+    default:
+        return false;
     }
 }
 
@@ -83,9 +87,15 @@ std::int64_t TruncToInt64(long double x) {
     return static_cast<std::int64_t>(x);
 }
 
-bool IsNumber(const TValue& v) { return v.tag == vtInt || v.tag == vtFloat; }
-long double Wide(const TValue& v) { return v.tag == vtInt ? v.asInt() : v.asFloat(); }
-std::int32_t Wrap(std::uint32_t bits) { return static_cast<std::int32_t>(bits); }
+bool IsNumber(const TValue& v) {
+    return v.tag == vtInt || v.tag == vtFloat;
+}
+long double Wide(const TValue& v) {
+    return v.tag == vtInt ? v.asInt() : v.asFloat();
+}
+std::int32_t Wrap(std::uint32_t bits) {
+    return static_cast<std::int32_t>(bits);
+}
 
 std::string TextOf(const TValue& v, int depth);
 
@@ -99,10 +109,14 @@ std::string ObjectText(const TValue& v) {
 
 std::string TextOf(const TValue& v, int depth) {
     switch (v.tag) {
-    case vtNull: return "null";
-    case vtInt: return std::to_string(v.asInt());
-    case vtFloat: return FloatToText(v.asFloat());
-    case vtObject: return ObjectText(v);
+    case vtNull:
+        return "null";
+    case vtInt:
+        return std::to_string(v.asInt());
+    case vtFloat:
+        return FloatToText(v.asFloat());
+    case vtObject:
+        return ObjectText(v);
     case vtRef: {
         // A cell may (through a script's mistake) refer back to itself; the text stops descending.
         TValue* target = RefTarget(v);
@@ -113,9 +127,12 @@ std::string TextOf(const TValue& v, int depth) {
         THostObject* h = HostOf(v);
         return h ? h->HostTypeName() : "";
     }
-    case vtError: return "Error #" + std::to_string(v.asInt());
-    case vtUnset: return texts::kUnsetPrefix.sjis() + SymbolName(v.asInt());
-    default: return "";
+    case vtError:
+        return "Error #" + std::to_string(v.asInt());
+    case vtUnset:
+        return texts::kUnsetPrefix.sjis() + SymbolName(v.asInt());
+    default:
+        return "";
     }
 }
 
@@ -123,22 +140,31 @@ std::string TextOf(const TValue& v, int depth) {
 
 std::int32_t ValueToInt(const TValue& v) {
     switch (v.tag) {
-    case vtInt: return v.asInt();
-    case vtFloat: return Wrap(static_cast<std::uint32_t>(static_cast<std::uint64_t>(TruncToInt64(v.asFloat()))));
-    case vtObject: return 1;
-    default: return 0;
+    case vtInt:
+        return v.asInt();
+    case vtFloat:
+        return Wrap(static_cast<std::uint32_t>(static_cast<std::uint64_t>(TruncToInt64(v.asFloat()))));
+    case vtObject:
+        return 1;
+    default:
+        return 0;
     }
 }
 
 float ValueToFloat(const TValue& v) {
     switch (v.tag) {
-    case vtInt: return static_cast<float>(v.asInt());
-    case vtFloat: return v.asFloat();
-    default: return 0.0f;
+    case vtInt:
+        return static_cast<float>(v.asInt());
+    case vtFloat:
+        return v.asFloat();
+    default:
+        return 0.0f;
     }
 }
 
-std::string ValueToText(const TValue& v) { return TextOf(v, 0); }
+std::string ValueToText(const TValue& v) {
+    return TextOf(v, 0);
+}
 
 std::string ValueToLiteral(const TValue& v) {
     if (v.tag == vtObject && v.bits) {
@@ -216,7 +242,8 @@ TValue* MemberCell(TInstance* instance, std::int32_t symbol, std::int32_t& hint)
     if (!cls || cls->blockSize < 0) return nullptr;
     std::int32_t slot = cls->memberNames.Find(symbol, hint);
     // A block laid out before a recompilation may be shorter than the current member list.
-    if (slot < 0 || slot >= (cls->blockSize - static_cast<std::int32_t>(sizeof(TInstance))) / 8) return nullptr;
+    if (slot < 0 || slot >= (cls->blockSize - static_cast<std::int32_t>(sizeof(TInstance))) / 8)
+        return nullptr;
     return &instance->members()[slot];
 }
 
@@ -235,20 +262,31 @@ void SetMemberByName(TInstance* instance, std::string_view name, const TValue& v
 
 namespace {
 
-[[noreturn]] void ZeroDivide() { throw ERuntimeError(texts::kZeroDivide); }
+[[noreturn]] void ZeroDivide() {
+    throw ERuntimeError(texts::kZeroDivide);
+}
 
 void IntArith(TArithOp op, TValue& l, std::int32_t a, std::int32_t b) {
     auto ua = static_cast<std::uint32_t>(a), ub = static_cast<std::uint32_t>(b);
     switch (op) {
-    case TArithOp::Add: l = TValue::Int(Wrap(ua + ub)); return;
-    case TArithOp::Sub: l = TValue::Int(Wrap(ua - ub)); return;
-    case TArithOp::Mul: l = TValue::Int(Wrap(ua * ub)); return;
+    case TArithOp::Add:
+        l = TValue::Int(Wrap(ua + ub));
+        return;
+    case TArithOp::Sub:
+        l = TValue::Int(Wrap(ua - ub));
+        return;
+    case TArithOp::Mul:
+        l = TValue::Int(Wrap(ua * ub));
+        return;
     case TArithOp::Div:
         if (b == 0) ZeroDivide();
         // The one quotient that overflows wraps, like the rest of integer arithmetic.
-        if (b == -1) l = TValue::Int(Wrap(0u - ua));
-        else if (a % b == 0) l = TValue::Int(a / b);
-        else l = TValue::Float(static_cast<float>(static_cast<long double>(a) / b));
+        if (b == -1)
+            l = TValue::Int(Wrap(0u - ua));
+        else if (a % b == 0)
+            l = TValue::Int(a / b);
+        else
+            l = TValue::Float(static_cast<float>(static_cast<long double>(a) / b));
         return;
     case TArithOp::Mod:
         if (b == 0) ZeroDivide();
@@ -260,10 +298,18 @@ void IntArith(TArithOp op, TValue& l, std::int32_t a, std::int32_t b) {
 void FloatArith(TArithOp op, TValue& l, const TValue& r) {
     long double a = Wide(l), b = Wide(r);
     switch (op) {
-    case TArithOp::Add: l = TValue::Float(static_cast<float>(a + b)); return;
-    case TArithOp::Sub: l = TValue::Float(static_cast<float>(a - b)); return;
-    case TArithOp::Mul: l = TValue::Float(static_cast<float>(a * b)); return;
-    case TArithOp::Div: l = TValue::Float(static_cast<float>(a / b)); return;
+    case TArithOp::Add:
+        l = TValue::Float(static_cast<float>(a + b));
+        return;
+    case TArithOp::Sub:
+        l = TValue::Float(static_cast<float>(a - b));
+        return;
+    case TArithOp::Mul:
+        l = TValue::Float(static_cast<float>(a * b));
+        return;
+    case TArithOp::Div:
+        l = TValue::Float(static_cast<float>(a / b));
+        return;
     case TArithOp::Mod: {
         std::int64_t x = TruncToInt64(a), y = TruncToInt64(b);
         if (y == 0) ZeroDivide();
@@ -310,8 +356,10 @@ void ArithValuesGeneral(TArithOp op, TValue& l, TValue& r) {
     TValue moved = r;
     ClearValue(r);
     if (op == TArithOp::Sub) {
-        if (moved.tag == vtInt) moved = TValue::Int(Wrap(0u - moved.bits));
-        else if (moved.tag == vtFloat) moved.bits ^= 0x80000000u;
+        if (moved.tag == vtInt)
+            moved = TValue::Int(Wrap(0u - moved.bits));
+        else if (moved.tag == vtFloat)
+            moved.bits ^= 0x80000000u;
     }
     l = moved;
 }
@@ -319,7 +367,8 @@ void ArithValuesGeneral(TArithOp op, TValue& l, TValue& r) {
 float CompareValues(const TValue& l, const TValue& r) {
     switch (l.tag) {
     case vtNull:
-    case vtUnset: return r.tag == vtNull || r.tag == vtUnset ? 0.0f : 1.0f;
+    case vtUnset:
+        return r.tag == vtNull || r.tag == vtUnset ? 0.0f : 1.0f;
     case vtInt:
         if (r.tag == vtInt) return static_cast<float>(Wrap(l.bits - r.bits));
         if (r.tag == vtFloat) return static_cast<float>(Wide(l) - Wide(r));
@@ -330,27 +379,38 @@ float CompareValues(const TValue& l, const TValue& r) {
     case vtObject:
         if (IsStringObject(l)) return ValueToText(l) == ValueToText(r) ? 0.0f : 1.0f;
         return r.tag == vtObject && r.bits == l.bits ? 0.0f : 1.0f;
-    default: return 1.0f;
+    default:
+        return 1.0f;
     }
 }
 
 bool CompareHolds(TCompareOp op, float d) {
     switch (op) {
-    case TCompareOp::GT: return d > 0;
-    case TCompareOp::GTE: return d >= 0;
-    case TCompareOp::LT: return d < 0;
-    case TCompareOp::LTE: return d <= 0;
-    case TCompareOp::EQ: return d == 0;
-    case TCompareOp::NEQ: return !(d == 0);
+    case TCompareOp::GT:
+        return d > 0;
+    case TCompareOp::GTE:
+        return d >= 0;
+    case TCompareOp::LT:
+        return d < 0;
+    case TCompareOp::LTE:
+        return d <= 0;
+    case TCompareOp::EQ:
+        return d == 0;
+    case TCompareOp::NEQ:
+        return !(d == 0);
     }
     return false;
 }
 
-void NotValue(TValue& v) { SetInt(v, IsTrue(v) ? 0 : 1); }
+void NotValue(TValue& v) {
+    SetInt(v, IsTrue(v) ? 0 : 1);
+}
 
 void NegValue(TValue& v) {
-    if (v.tag == vtInt) v = TValue::Int(Wrap(0u - v.bits));
-    else if (v.tag == vtFloat) v.bits ^= 0x80000000u;
+    if (v.tag == vtInt)
+        v = TValue::Int(Wrap(0u - v.bits));
+    else if (v.tag == vtFloat)
+        v.bits ^= 0x80000000u;
 }
 
 bool IsInstanceOf(const TValue& v, const TRTTI* cls) {
@@ -385,7 +445,8 @@ void DeclareGlobal(std::string_view name, bool present) {
     if (present && !existing) {
         // A name the markup cannot hold is no global's name.
         if (name.find_first_of("\"<>") != std::string_view::npos) return;
-        if (auto made = system->ParseResourceText("<globalvalue name=\"" + std::string(name) + "\" value=\"\">"))
+        if (auto made =
+                system->ParseResourceText("<globalvalue name=\"" + std::string(name) + "\" value=\"\">"))
             list->AddChild(std::move(made));
     } else if (!present && existing)
         list->RemoveChild(existing);

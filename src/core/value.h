@@ -38,7 +38,9 @@ struct TValue {
     static constexpr TValue Int(std::int32_t n) { return Make(vtInt, static_cast<std::uint32_t>(n)); }
     static TValue Float(float x) { return Make(vtFloat, std::bit_cast<std::uint32_t>(x)); }
     static constexpr TValue Error(std::int32_t n) { return Make(vtError, static_cast<std::uint32_t>(n)); }
-    static constexpr TValue Unset(std::int32_t symbol) { return Make(vtUnset, static_cast<std::uint32_t>(symbol)); }
+    static constexpr TValue Unset(std::int32_t symbol) {
+        return Make(vtUnset, static_cast<std::uint32_t>(symbol));
+    }
 };
 static_assert(sizeof(TValue) == 8, "a value is exactly 8 bytes");
 static_assert(alignof(TValue) == 4, "instance members sit at offset 12");
@@ -70,7 +72,8 @@ inline TValue* RefTarget(const TValue& v) {
 }
 // A vtRef to a heap cell (a cell outside the heap is a fault of the caller; TVm::IsHeapCell checks).
 inline TValue MakeRef(const TValue* cell) {
-    return TValue::Make(vtRef, static_cast<std::uint32_t>(reinterpret_cast<const std::byte*>(cell) - detail::g_heapBase));
+    return TValue::Make(
+        vtRef, static_cast<std::uint32_t>(reinterpret_cast<const std::byte*>(cell) - detail::g_heapBase));
 }
 // The instance's handle: the number scripts see and the vtObject payload.
 std::uint32_t InstanceHandle(const TInstance* instance);
@@ -88,7 +91,9 @@ void SetHost(TValue& v, const THostObject* host);
 void SetObject(TValue& v, TInstance* instance);
 void SetUnset(TValue& v, std::int32_t symbol);
 // For cells whose old content is not a value (fresh memory): no release.
-inline void ClearValue(TValue& v) { v = TValue::Null(); }
+inline void ClearValue(TValue& v) {
+    v = TValue::Null();
+}
 
 bool IsTrue(const TValue& v);
 std::int32_t ValueToInt(const TValue& v);
@@ -153,7 +158,9 @@ inline void ReleaseValue(TValue& v) {
 // Two ints added, subtracted or multiplied (wrapping) stay inline; everything else takes the general road.
 inline void ArithValues(TArithOp op, TValue& l, TValue& r) {
     if (l.tag == vtInt && r.tag == vtInt && op <= TArithOp::Mul) {
-        l.bits = op == TArithOp::Add ? l.bits + r.bits : op == TArithOp::Sub ? l.bits - r.bits : l.bits * r.bits;
+        l.bits = op == TArithOp::Add   ? l.bits + r.bits
+                 : op == TArithOp::Sub ? l.bits - r.bits
+                                       : l.bits * r.bits;
         r = TValue::Null();
         return;
     }

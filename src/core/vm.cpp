@@ -18,12 +18,13 @@ THostObject::~THostObject() {
 
 std::string TStatistics::Line() const {
     auto n = [](long v) { return std::to_string(v); };
-    return "// GC=" + n(blocks) + " gar=" + n(lexerElements) + " resgar=" + n(parseResults) + " stk=" + n(stacks) +
-           " prc=" + n(processes) + "list=" + n(elements) + "/" + n(cells) + "// tfstr=" + n(stringBodies) +
-           " func=" + n(functions);
+    return "// GC=" + n(blocks) + " gar=" + n(lexerElements) + " resgar=" + n(parseResults) +
+           " stk=" + n(stacks) + " prc=" + n(processes) + "list=" + n(elements) + "/" + n(cells) +
+           "// tfstr=" + n(stringBodies) + " func=" + n(functions);
 }
 
-TVm::TVm(std::size_t heapReserve) : m_previous(s_current), m_heap(heapReserve), m_aliases(std::make_unique<TAlias>()) {
+TVm::TVm(std::size_t heapReserve)
+    : m_previous(s_current), m_heap(heapReserve), m_aliases(std::make_unique<TAlias>()) {
     s_current = this;
     detail::g_heapBase = m_heap.base();
 }

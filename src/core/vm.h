@@ -1,11 +1,18 @@
 // The owner of the script machine's process-wide state: the heap, the host-object table, the symbol
 // table, the core class references, the statistics counters and the hooks other subsystems plug in.
+//
+// How 32-bit payloads name things: a vtObject payload (an instance's handle) and a vtRef payload are
+// byte offsets into this VM's heap, decoded with one add; a handle stays the same for its block's life
+// and no two live or pooled blocks share one. A vtHost payload is a host-table id (slot index in the
+// low 24 bits, the slot's generation in the top 8). The instance header names its class by the class's
+// host id. Only one VM is current at a time (the latest made and still alive).
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "core/heap.h"
@@ -117,7 +124,14 @@ public:
 
     // Keeps a block that is still referenced after its class let go of it (a recompiled or destroyed
     // class): it stays allocated until the VM ends, so releases through old values stay harmless.
-    void AdoptOrphanBlock(TInstance* block) { m_orphans.push_back(block); }
+    void AdoptOrphanBlock(TInstance* block) {
+        m_tainted.erase(m_heap.OffsetOf(block));
+        m_orphans.push_back(block);
+    }
+    // A block destroyed while values still referred to it: those values will be released later, so
+    // the block must never go back to the heap (its class orphans it instead of freeing it).
+    void TaintBlock(const TInstance* block) { m_tainted.insert(m_heap.OffsetOf(block)); }
+    bool IsTainted(const TInstance* block) const { return m_tainted.count(m_heap.OffsetOf(block)) != 0; }
     const std::vector<TInstance*>& OrphanBlocks() const { return m_orphans; }
 
     // The core classes, set at start-up (or by a test), and the cached slots that go with them.
@@ -158,6 +172,7 @@ private:
     std::uint32_t m_freeHost = 0;
     std::size_t m_liveHosts = 0;
     std::vector<TInstance*> m_orphans;
+    std::unordered_set<std::uint32_t> m_tainted;
 };
 
 } // namespace plimo

@@ -7,8 +7,8 @@
 #include "classes/kernel_names.h"
 #include "classes/rtti.h"
 #include "compiler/compiler.h"
-#include "core/interpreter.h"
 #include "core/errors.h"
+#include "core/interpreter.h"
 #include "platform/build_paths.h"
 #include "platform/report.h"
 #include "resources/paths.h"
@@ -101,7 +101,8 @@ void TPlimoSystem::Boot(const std::string& kernelFolder) {
     vm.objectClass = dynamic_cast<TRTTI*>(resources.Resolve(kernel::kObjectClass));
     vm.stringClass = dynamic_cast<TRTTI*>(resources.Resolve(kernel::kStringClass));
     vm.arrayClass = dynamic_cast<TRTTI*>(resources.Resolve(kernel::kArrayClass));
-    resources.usrglobal = dynamic_cast<TResourceList*>(resources.root ? resources.root->FindChild("usrglobal") : nullptr);
+    resources.usrglobal =
+        dynamic_cast<TResourceList*>(resources.root ? resources.root->FindChild("usrglobal") : nullptr);
 
     r.ReportProgress("Compiling Kernel Resources..");
     resources.root->Initialize();
@@ -116,7 +117,8 @@ void TPlimoSystem::BindAllNatives() {
         if (TRTTI* cls = dynamic_cast<TRTTI*>(resources.Resolve(path))) BindNatives(*cls, table, reporter);
     };
     bind(kernel::kArrayClass, ArrayNatives());
-    if (vm.arrayClass) vm.arrayBodySlot = vm.arrayClass->memberNames.Find(vm.symbols().SymbolOf(kernel::kArrayBody));
+    if (vm.arrayClass)
+        vm.arrayBodySlot = vm.arrayClass->memberNames.Find(vm.symbols().SymbolOf(kernel::kArrayBody));
     bind(kernel::kObjectClass, ObjectNatives());
     bind(kernel::kStringClass, StringNatives());
     bind(kernel::kProcessClass, ProcessNatives());

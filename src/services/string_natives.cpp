@@ -14,13 +14,15 @@
 namespace plimo {
 
 std::string SubstringOf(std::string_view text, std::int32_t start, std::int32_t end, bool wide) {
-    std::int64_t length = wide ? static_cast<std::int64_t>(SjisCharCount(text)) : static_cast<std::int64_t>(text.size());
+    std::int64_t length =
+        wide ? static_cast<std::int64_t>(SjisCharCount(text)) : static_cast<std::int64_t>(text.size());
     std::int64_t from = start, to = end;
     if (from >= length || to < from) return {};
     std::int64_t take = to - from;
     if (from < 0) from = 0;
     take = std::min(take, length - from);
-    if (!wide) return std::string(text.substr(static_cast<std::size_t>(from), static_cast<std::size_t>(take)));
+    if (!wide)
+        return std::string(text.substr(static_cast<std::size_t>(from), static_cast<std::size_t>(take)));
     return SjisSubstring(text, static_cast<std::size_t>(from), static_cast<std::size_t>(take));
 }
 
@@ -28,7 +30,9 @@ namespace {
 
 using std::int32_t;
 
-std::string SelfText(TValue* base) { return ValueToText(This(base)); }
+std::string SelfText(TValue* base) {
+    return ValueToText(This(base));
+}
 
 void FreeBody(TValue* base, int32_t count, int32_t) {
     if (count < 1) return;
@@ -55,15 +59,21 @@ void Substring(TValue* base, int32_t count, int32_t, bool wide) {
     if (count < 1) return;
     std::string text = SelfText(base);
     int32_t start = ArgInt(Arg(base, 1));
-    int32_t end = count >= 2 ? ArgInt(Arg(base, 2))
-                             : static_cast<int32_t>(wide ? SjisCharCount(text) : text.size());
+    int32_t end =
+        count >= 2 ? ArgInt(Arg(base, 2)) : static_cast<int32_t>(wide ? SjisCharCount(text) : text.size());
     ResultString(base, SubstringOf(text, start, end, wide));
 }
 
-void ByteSubstring(TValue* base, int32_t count, int32_t zero) { Substring(base, count, zero, false); }
-void WideSubstring(TValue* base, int32_t count, int32_t zero) { Substring(base, count, zero, true); }
+void ByteSubstring(TValue* base, int32_t count, int32_t zero) {
+    Substring(base, count, zero, false);
+}
+void WideSubstring(TValue* base, int32_t count, int32_t zero) {
+    Substring(base, count, zero, true);
+}
 
-void Length(TValue* base, int32_t, int32_t) { ResultInt(base, static_cast<int32_t>(SelfText(base).size())); }
+void Length(TValue* base, int32_t, int32_t) {
+    ResultInt(base, static_cast<int32_t>(SelfText(base).size()));
+}
 
 void WideLength(TValue* base, int32_t, int32_t) {
     ResultInt(base, static_cast<int32_t>(SjisCharCount(SelfText(base))));
@@ -73,7 +83,8 @@ void CharAt(TValue* base, int32_t count, int32_t) {
     if (count < 1) return;
     std::string text = SelfText(base);
     int32_t pos = ArgInt(Arg(base, 1));
-    if (pos >= 0 && pos < static_cast<int32_t>(text.size())) ResultInt(base, static_cast<unsigned char>(text[pos]));
+    if (pos >= 0 && pos < static_cast<int32_t>(text.size()))
+        ResultInt(base, static_cast<unsigned char>(text[pos]));
 }
 
 // The pieces go to the script side through the host's scratch globals, and the Array object is made by
@@ -125,6 +136,8 @@ const TNativeEntry kStringNatives[] = {
 
 } // namespace
 
-std::span<const TNativeEntry> StringNatives() { return kStringNatives; }
+std::span<const TNativeEntry> StringNatives() {
+    return kStringNatives;
+}
 
 } // namespace plimo

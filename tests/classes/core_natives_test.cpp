@@ -44,8 +44,9 @@ TEST_F(CoreNatives, PrintGoesToTheOutputHookAndTheProgressLine) {
 }
 
 TEST_F(CoreNatives, TooFewArgumentsLeaveTheReceiver) {
-    for (const char* name : {"sin", "cos", "sqrt", "trunc", "floor", "angle", "dist", "getGlobal", "setGlobal",
-                             "isInt", "_n_getValueName", "_n_setValueByIndex", "setMapPat", "TObject"}) {
+    for (const char* name :
+         {"sin", "cos", "sqrt", "trunc", "floor", "angle", "dist", "getGlobal", "setGlobal", "isInt",
+          "_n_getValueName", "_n_setValueByIndex", "setMapPat", "TObject"}) {
         TValue r = O(name, I(77));
         EXPECT_EQ(r.tag, vtInt) << name;
         EXPECT_EQ(r.asInt(), 77) << name;
@@ -73,8 +74,13 @@ TEST_F(CoreNatives, AnglesReadTheTablesAfterNormalising) {
         const char* fn;
         std::int32_t degrees;
         float expected;
-    } cases[] = {{"sin", -90, -1.0f}, {"cos", 360, 1.0f}, {"sin", 30, 0.5f}, {"cos", -360, 1.0f},
-                 {"sin", 450, 1.0f},  {"cos", 180, -1.0f}, {"sin", -2147483647 - 1, static_cast<float>(std::sin(-128 * M_PI / 180))}};
+    } cases[] = {{"sin", -90, -1.0f},
+                 {"cos", 360, 1.0f},
+                 {"sin", 30, 0.5f},
+                 {"cos", -360, 1.0f},
+                 {"sin", 450, 1.0f},
+                 {"cos", 180, -1.0f},
+                 {"sin", -2147483647 - 1, static_cast<float>(std::sin(-128 * M_PI / 180))}};
     for (const Case& c : cases) {
         TValue r = O(c.fn, TValue::Null(), {I(c.degrees)});
         ASSERT_EQ(r.tag, vtFloat) << c.fn << c.degrees;
@@ -87,8 +93,8 @@ TEST_F(CoreNatives, AnglesReadTheTablesAfterNormalising) {
 TEST_F(CoreNatives, PseudoAngleIsExactOnAxesAndDiagonals) {
     struct Case {
         float x, y, expected;
-    } cases[] = {{1, 1, 45}, {-1, 0, 180}, {0, -1, -90}, {0, 0, 0}, {2, 1, 22.5f}, {-1, 1, 135},
-                 {-1, -1, -135}, {0, 1, 90}, {1, 2, 67.5f}, {1, 0, 0}};
+    } cases[] = {{1, 1, 45},   {-1, 0, 180},   {0, -1, -90}, {0, 0, 0},     {2, 1, 22.5f},
+                 {-1, 1, 135}, {-1, -1, -135}, {0, 1, 90},   {1, 2, 67.5f}, {1, 0, 0}};
     for (const Case& c : cases) ExpectFloat(O("angle", TValue::Null(), {F(c.x), F(c.y)}), c.expected);
     ExpectFloat(O("angle", TValue::Null(), {I(3), I(0)}), 0);
 }
@@ -113,7 +119,8 @@ TEST_F(CoreNatives, ValueOfReadsNumbersFromText) {
         TValueTag tag;
         float value;
     } cases[] = {{".5", vtFloat, 0.5f}, {"12", vtInt, 12}, {"-3", vtInt, -3}, {"-2.25", vtFloat, -2.25f},
-                 {"1e3", vtNull, 0},    {"-", vtNull, 0},  {"", vtNull, 0},   {"1.", vtNull, 0}, {"abc", vtNull, 0}};
+                 {"1e3", vtNull, 0},    {"-", vtNull, 0},  {"", vtNull, 0},   {"1.", vtNull, 0},
+                 {"abc", vtNull, 0}};
     for (const Case& c : cases) {
         TValue s = Str(c.text);
         TValue r = O("valueOf", TValue::Null(), {s});

@@ -11,7 +11,8 @@ protected:
     // A class declaring the natives given, as the compiler builds it.
     std::unique_ptr<TRTTI> Declaring(std::initializer_list<const char*> natives) {
         auto cls = MakeClass("Decl", {}, objectClass.get());
-        for (const char* n : natives) cls->AddMethod(std::make_unique<TNativeFunction>(cls.get(), vm.symbols().SymbolOf(n)));
+        for (const char* n : natives)
+            cls->AddMethod(std::make_unique<TNativeFunction>(cls.get(), vm.symbols().SymbolOf(n)));
         return cls;
     }
     static TNativeFunction* Native(TRTTI& cls, const char* name) {
@@ -19,7 +20,9 @@ protected:
     }
 };
 
-void FortyTwo(TValue* base, std::int32_t, std::int32_t) { ResultInt(base, 42); }
+void FortyTwo(TValue* base, std::int32_t, std::int32_t) {
+    ResultInt(base, 42);
+}
 
 TEST_F(NativeBridge, BindingSetsTheDeclaredProcedure) {
     auto cls = Declaring({"answer", "other"});

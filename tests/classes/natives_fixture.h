@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "../core/vm_fixture.h"
 #include "classes/native_bridge.h"
 #include "classes/rtti.h"
 #include "classes/runtime.h"
@@ -18,7 +19,6 @@
 #include "core/vm.h"
 #include "platform/report.h"
 #include "resources/resource_system.h"
-#include "../core/vm_fixture.h"
 
 namespace plimo::testing {
 

@@ -27,7 +27,8 @@ public:
         std::int32_t count;
     };
     void RunShortProcess(TInstance& self, std::string_view method) override {
-        runs.push_back({InstanceHandle(&self), std::string(method), ValueToText(self.members()[0]), self.refCount});
+        runs.push_back(
+            {InstanceHandle(&self), std::string(method), ValueToText(self.members()[0]), self.refCount});
         if (onRun) onRun(self);
     }
     std::vector<Run> runs;
@@ -141,8 +142,8 @@ TEST_F(RttiTest, NewInstanceOfAnUncompiledClassIsAnError) {
         cls->NewInstance();
         ADD_FAILURE() << "no error";
     } catch (const ERuntimeError& e) {
-        EXPECT_EQ(SjisToUtf8(e.text()),
-                  "クラス" + cls->ClassTag() + "はコンパイルが完了していないため、インスタンスを生成できません");
+        EXPECT_EQ(SjisToUtf8(e.text()), "クラス" + cls->ClassTag() +
+                                            "はコンパイルが完了していないため、インスタンスを生成できません");
     }
     EXPECT_EQ(cls->ClassTag(), "Broken@" + std::to_string(cls->hostId()));
 }
@@ -214,6 +215,19 @@ TEST_F(RttiTest, NativeDeclarationsStartUnbound) {
     vm.FreeCells(cells, 2);
 }
 
+TEST_F(RttiTest, FunctionKindsByName) {
+    auto cls = MakeClass("Kinds", {});
+    for (const char* kind : {"TNormalFunction", "TConstructor", "TDestructor", "TNativeFunction"}) {
+        auto f = MakeFunction(kind, cls.get(), SymbolOf("f"));
+        ASSERT_NE(f, nullptr) << kind;
+        EXPECT_STREQ(f->KindName(), kind);
+        EXPECT_EQ(f->owner, cls.get());
+    }
+    EXPECT_TRUE(MakeFunction("TDestructor", cls.get(), 0)->IsDestructor());
+    EXPECT_EQ(MakeFunction("TFunction", cls.get(), 0), nullptr);
+    EXPECT_EQ(MakeFunction("tnormalfunction", cls.get(), 0), nullptr);
+}
+
 TEST_F(RttiTest, LiveInstancesAndDestructionRefusal) {
     auto cls = MakeClass("Keep", {"x"});
     TInstance* a = cls->NewInstance();
@@ -247,6 +261,23 @@ TEST_F(RttiTest, ResetKeepsReferencedBlocksReadable) {
     EXPECT_EQ(ValueToText(held), "Again@" + std::to_string(held.asInt()));
     SetNull(held);
     EXPECT_TRUE(runner.runs.empty()) << "Reset runs no destructors";
+}
+
+TEST_F(RttiTest, BlocksDestroyedWhileReferencedNeverReturnToTheHeap) {
+    auto cls = MakeClass("Page", {"x"});
+    TValue* global = vm.AllocCells(1); // a value that outlives the page's classes
+    SetObject(*global, cls->NewInstance());
+    TInstance* garbage = cls->NewInstance();
+    std::uint32_t held = global->bits, freed = InstanceHandle(garbage);
+    cls->ReleaseObjects(); // the page ends: its instances are destroyed, referenced or not
+    cls.reset();           // and its classes go
+    EXPECT_EQ(vm.InstanceAt(freed), nullptr);
+    EXPECT_NE(vm.InstanceAt(held), nullptr) << "kept, since the global still refers to it";
+    // Areas of a block's size (12 + 8 bytes, rounded to 24): the freed block comes back, the kept one not.
+    EXPECT_EQ(vm.CellRef(vm.AllocCells(3)), freed);
+    EXPECT_NE(vm.CellRef(vm.AllocCells(3)), held);
+    SetNull(*global); // a quiet release into memory that is still the old block
+    EXPECT_EQ(vm.InstanceAt(held)->refCount, -2);
 }
 
 TEST_F(RttiTest, ReleaseObjectsDestroysEveryInstanceThatIsNotFree) {
@@ -298,7 +329,8 @@ TEST_F(RttiTest, ClassElementsBuildClasses) {
     EXPECT_EQ(cls->blockSize, -1);
     TLines lines;
     cls->SaveTo(lines, "  ");
-    EXPECT_EQ(lines, TLines{"  <class name=\"Ball\" src=\"Ball.plimo\"/>"}) << "src relative to the base folder";
+    EXPECT_EQ(lines, TLines{"  <class name=\"Ball\" src=\"Ball.plimo\"/>"})
+        << "src relative to the base folder";
 }
 
 // Stands in for the compiler: "ok" sources compile, anything else fails.

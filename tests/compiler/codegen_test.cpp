@@ -11,9 +11,12 @@ namespace {
 // body without its closing PushThis; Ret.
 const ShapeCase kShapes[] = {
     {"a;", "ArgValPtr 0; Deref; Pop", "ArgValPtr_Deref 0; Pop"},
-    {"x = b;", "LocalValPtr 0; ArgValPtr 1; Deref; Subst; Pop", "LocalValPtr 0; ArgValPtr_Deref 1; Subst; Pop"},
-    {"x += a;", "LocalValPtr 0; ArgValPtr 0; Deref; AddSubst; Pop", "LocalValPtr 0; ArgValPtr_Deref 0; AddSubst; Pop"},
-    {"x -= a;", "LocalValPtr 0; ArgValPtr 0; Deref; SubSubst; Pop", "LocalValPtr 0; ArgValPtr_Deref 0; SubSubst; Pop"},
+    {"x = b;", "LocalValPtr 0; ArgValPtr 1; Deref; Subst; Pop",
+     "LocalValPtr 0; ArgValPtr_Deref 1; Subst; Pop"},
+    {"x += a;", "LocalValPtr 0; ArgValPtr 0; Deref; AddSubst; Pop",
+     "LocalValPtr 0; ArgValPtr_Deref 0; AddSubst; Pop"},
+    {"x -= a;", "LocalValPtr 0; ArgValPtr 0; Deref; SubSubst; Pop",
+     "LocalValPtr 0; ArgValPtr_Deref 0; SubSubst; Pop"},
     {"x++;", "LocalValPtr 0; Push 1; AddSubst; Pop", nullptr},
     {"y--;", "LocalValPtr 1; Push 1; SubSubst; Pop", nullptr},
     {"-a;", "ArgValPtr 0; Deref; Neg; Pop", "ArgValPtr_Deref 0; Neg; Pop"},
@@ -24,7 +27,8 @@ const ShapeCase kShapes[] = {
      "ArgValPtr_Deref 0; Jump_Or40; ArgValPtr_Deref 1; Jump_Or20; ArgValPtr_Deref 2; Pop"},
     {"a - b + c;", "ArgValPtr 0; Deref; ArgValPtr 1; Deref; Sub; ArgValPtr 2; Deref; Add; Pop",
      "ArgValPtr_Deref 0; ArgValPtr_Deref 1; Sub; ArgValPtr_Deref 2; Add; Pop"},
-    {"a * b / c % 2;", "ArgValPtr 0; Deref; ArgValPtr 1; Deref; Mul; ArgValPtr 2; Deref; Div; Push 2; Mod; Pop",
+    {"a * b / c % 2;",
+     "ArgValPtr 0; Deref; ArgValPtr 1; Deref; Mul; ArgValPtr 2; Deref; Div; Push 2; Mod; Pop",
      "ArgValPtr_Deref 0; ArgValPtr_Deref 1; Mul; ArgValPtr_Deref 2; Div; Push 2; Mod; Pop"},
     {"a < b == 1;", "ArgValPtr 0; Deref; ArgValPtr 1; Deref; LT; Push 1; EQ; Pop",
      "ArgValPtr_Deref 0; ArgValPtr_Deref 1; LT; Push 1; EQ; Pop"},
@@ -35,19 +39,24 @@ const ShapeCase kShapes[] = {
      "ArgValPtr_Deref 0; JumpZero32; LocalValPtr_Deref 0; Pop; Jump-36"},
     {"while (a) {}", "ArgValPtr 0; Deref; JumpZero16; Jump-20", "ArgValPtr_Deref 0; JumpZero16; Jump-20"},
     {"for (x = 0; x < 3; x++) a;",
-     "LocalValPtr 0; Push 0; Subst; Pop; LocalValPtr 0; Deref; Push 3; LT; JumpZero60; ArgValPtr 0; Deref; Pop; "
+     "LocalValPtr 0; Push 0; Subst; Pop; LocalValPtr 0; Deref; Push 3; LT; JumpZero60; ArgValPtr 0; Deref; "
+     "Pop; "
      "LocalValPtr 0; Push 1; AddSubst; Pop; Jump-80",
-     "LocalValPtr 0; Push 0; Subst; Pop; LocalValPtr_Deref 0; Push 3; LT; JumpZero60; ArgValPtr_Deref 0; Pop; "
+     "LocalValPtr 0; Push 0; Subst; Pop; LocalValPtr_Deref 0; Push 3; LT; JumpZero60; ArgValPtr_Deref 0; "
+     "Pop; "
      "LocalValPtr 0; Push 1; AddSubst; Pop; Jump-80"},
-    {"for (x in a) b;", "LocalValPtr 0; ArgValPtr 0; Deref; InitForin; DoForin32; ArgValPtr 1; Deref; Pop; Jump-24; ClearForin",
+    {"for (x in a) b;",
+     "LocalValPtr 0; ArgValPtr 0; Deref; InitForin; DoForin32; ArgValPtr 1; Deref; Pop; Jump-24; ClearForin",
      "LocalValPtr 0; ArgValPtr_Deref 0; InitForin; DoForin32; ArgValPtr_Deref 1; Pop; Jump-24; ClearForin"},
-    {"for (x in a) break;", "LocalValPtr 0; ArgValPtr 0; Deref; InitForin; DoForin24; Jump16; Jump-16; ClearForin",
+    {"for (x in a) break;",
+     "LocalValPtr 0; ArgValPtr 0; Deref; InitForin; DoForin24; Jump16; Jump-16; ClearForin",
      "LocalValPtr 0; ArgValPtr_Deref 0; InitForin; DoForin24; Jump16; Jump-16; ClearForin"},
     {"while (a) { while (b) break; break; }",
      "ArgValPtr 0; Deref; JumpZero60; ArgValPtr 1; Deref; JumpZero24; Jump16; Jump-28; Jump16; Jump-64",
      "ArgValPtr_Deref 0; JumpZero60; ArgValPtr_Deref 1; JumpZero24; Jump16; Jump-28; Jump16; Jump-64"},
     {"break;", "", nullptr},
-    {"if (a) b; else c;", "ArgValPtr 0; Deref; JumpZero32; ArgValPtr 1; Deref; Pop; Jump24; ArgValPtr 2; Deref; Pop",
+    {"if (a) b; else c;",
+     "ArgValPtr 0; Deref; JumpZero32; ArgValPtr 1; Deref; Pop; Jump24; ArgValPtr 2; Deref; Pop",
      "ArgValPtr_Deref 0; JumpZero32; ArgValPtr_Deref 1; Pop; Jump24; ArgValPtr_Deref 2; Pop"},
     {"if (a) b;", "ArgValPtr 0; Deref; JumpZero32; ArgValPtr 1; Deref; Pop; Jump8",
      "ArgValPtr_Deref 0; JumpZero32; ArgValPtr_Deref 1; Pop; Jump8"},
@@ -68,7 +77,8 @@ std::string WithTag(std::string text, const TRTTI& cls) {
 }
 
 TEST_P(ShapeTest, BeforeAndAfterFusion) {
-    ExpectShapes(std::string("function f(a, b, c) { var x, y; ") + GetParam().statement + " }", GetParam(), WithTag);
+    ExpectShapes(std::string("function f(a, b, c) { var x, y; ") + GetParam().statement + " }", GetParam(),
+                 WithTag);
 }
 
 INSTANTIATE_TEST_SUITE_P(Constructs, ShapeTest, ::testing::ValuesIn(kShapes));
@@ -145,7 +155,9 @@ TEST_F(CodegenTest, InheritedMembersComeFirstAndNewNamesAreAppended) {
     ASSERT_FALSE(failed) << ErrorText();
     ASSERT_EQ(child.memberNames.Count(), 3);
     EXPECT_EQ(child.memberNames.NameAt(2), "x");
-    EXPECT_EQ(Main(child), "PushThis_SMemberValPtr 2; Push 1; Subst; Pop; PushThis_SMemberValPtr 1; Push 2; Subst; Pop; Push 0");
+    EXPECT_EQ(
+        Main(child),
+        "PushThis_SMemberValPtr 2; Push 1; Subst; Pop; PushThis_SMemberValPtr 1; Push 2; Subst; Pop; Push 0");
 }
 
 TEST_F(CodegenTest, RecompilingWithoutExtendsDropsTheOldParent) {
@@ -187,10 +199,10 @@ TEST(StringLiteral, Decoding) {
         {"\"\\n\\r\\t\\q\"", "\n\r\tq"},
         {"\"\\\\\"", "\\"},
         {"\"\\\"\"", "\""},
-        {"\"\x95\\\"", "\x95\\"},          // a backslash as second byte stays
-        {"\"\xE0\\n\"", "\xE0\\n"},        // 0xE0 leads too
-        {"\"\xA0\\n\"", "\xA0\n"},         // half-width katakana is a single byte
-        {"\"\x81\"", "\x81"},              // a lead byte at the end stands alone
+        {"\"\x95\\\"", "\x95\\"},   // a backslash as second byte stays
+        {"\"\xE0\\n\"", "\xE0\\n"}, // 0xE0 leads too
+        {"\"\xA0\\n\"", "\xA0\n"},  // half-width katakana is a single byte
+        {"\"\x81\"", "\x81"},       // a lead byte at the end stands alone
     };
     for (const Case& c : cases) EXPECT_EQ(DecodeStringLiteral(c.literal), c.decoded) << c.literal;
 }

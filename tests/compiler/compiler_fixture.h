@@ -24,7 +24,8 @@ namespace plimo::testing {
 inline std::string JoinedListing(const TCompiledInfo* code) {
     if (!code) return "<none>";
     std::string out;
-    for (const std::string& line : BlockListing(*code, false)) out += (out.empty() ? "" : "; ") + SjisToUtf8(line);
+    for (const std::string& line : BlockListing(*code, false))
+        out += (out.empty() ? "" : "; ") + SjisToUtf8(line);
     return out;
 }
 
@@ -75,7 +76,8 @@ protected:
 
     // Compiles source as class T without and then with fusion and compares f's statements with the
     // case; expand fills the placeholders of the expected texts.
-    template <class Expand> void ExpectShapes(const std::string& source, const ShapeCase& c, Expand&& expand) {
+    template <class Expand>
+    void ExpectShapes(const std::string& source, const ShapeCase& c, Expand&& expand) {
         TRTTI& cls = CompileAs("T", source, false);
         ASSERT_FALSE(failed) << ErrorText();
         EXPECT_EQ(BodyStatements(cls, "f"), expand(c.before, cls)) << c.statement;
@@ -85,7 +87,9 @@ protected:
     }
 
     // The message of the last error reported, as UTF-8; "" when none was.
-    std::string ErrorText() const { return reporter.errors.empty() ? "" : SjisToUtf8(reporter.errors.back().text); }
+    std::string ErrorText() const {
+        return reporter.errors.empty() ? "" : SjisToUtf8(reporter.errors.back().text);
+    }
 
     TVm vm{std::size_t(1) << 26};
     TCapturingReporter reporter;

@@ -33,7 +33,8 @@ const ErrorCase kErrors[] = {
     {"extends P; super(1);", "C:親クラスにコンストラクタがありません"},
     {"2147483648;", "'2147483648' は整数値ではありません"},
     {"x = 99999999999999999999;", "'99999999999999999999' は整数値ではありません"},
-    {"x = 1" "0000000000000000000000000000000000000000.5;",
+    {"x = 1"
+     "0000000000000000000000000000000000000000.5;",
      "'10000000000000000000000000000000000000000.5' は浮動小数点数値ではありません"},
 };
 
@@ -115,12 +116,19 @@ class FakeCache : public TClassFileCache {
 public:
     bool Load(TRTTI& cls) override {
         ++loads;
-        if (broken) throw std::runtime_error("bad");
+        if (broken) {
+            cls.MemberSlot("leftover"); // a half-read file
+            throw std::runtime_error("bad");
+        }
         if (!present) return false;
         cls.compiled = true;
         return true;
     }
-    void Save(TRTTI&) override { ++saves; }
+    void Save(TRTTI&) override {
+        ++saves;
+        if (saveFails) throw std::runtime_error("disk full");
+    }
+    bool saveFails = false;
     bool present = false, broken = false;
     int loads = 0, saves = 0;
 };
@@ -142,15 +150,22 @@ TEST_F(CompileErrorTest, ClassFileCacheSeams) {
     EXPECT_FALSE(compiler.Compile(cls, "x = 1;", true));
     EXPECT_EQ(reporter.progress.back(), "not a valid Class File");
     EXPECT_NE(cls.mainCode, nullptr);
+    EXPECT_EQ(cls.memberNames.Count(), 1); // x only: the half-read state is gone
     EXPECT_EQ(cache.saves, 1);
 
     cls.Reset();
     EXPECT_TRUE(compiler.Compile(cls, "nope();", false));
     EXPECT_EQ(cache.saves, 1); // a failed class is not written
 
+    cls.Reset();
+    cache.saveFails = true;
+    EXPECT_FALSE(compiler.Compile(cls, "x = 1;", true)); // a class file that cannot be written is no failure
+    EXPECT_TRUE(cls.compiled);
+    EXPECT_EQ(cache.saves, 2);
+
     TRTTI& noFile = AddClass("D");
     EXPECT_FALSE(compiler.Compile(noFile, "x = 1;", true));
-    EXPECT_EQ(cache.loads, 3); // a class without a source file never touches the cache
+    EXPECT_EQ(cache.loads, 4); // a class without a source file never touches the cache
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <regex>
 
 #include "classes/rtti.h"
 #include "compiler/eval.h"
@@ -104,16 +105,59 @@ TEST(MultiEvaluator, RecordsHowFarARunGot) {
     TMultiEvaluator m;
     m.Add("a");
     m.Add("b");
-    EXPECT_EQ(m.Text(),
-              "extends Object; $_exec_checkPoint=-1;\r\n"
-              "a\r\n$_exec_checkPoint=1;\r\n"
-              "b\r\n$_exec_checkPoint=2;\r\n");
+    EXPECT_EQ(m.Text(), "extends Object; $_exec_checkPoint=-1;\r\n"
+                        "a\r\n$_exec_checkPoint=1;\r\n"
+                        "b\r\n$_exec_checkPoint=2;\r\n");
     std::string path = (std::filesystem::temp_directory_path() / "plimo_multi_eval.plimo").string();
     ASSERT_TRUE(m.SaveToFile(path));
     std::ifstream f(path, std::ios::binary);
     std::string text((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
     EXPECT_EQ(text, m.Text());
     std::filesystem::remove(path);
+}
+
+} // namespace
+} // namespace plimo
+
+namespace plimo {
+namespace {
+
+// A resource whose script object is an object of a class with onDestroy: deleting the resource runs
+// the method through a snippet.
+TEST_F(EvalTest, DeletingAResourceTellsItsScriptObject) {
+    auto listener = std::make_unique<TRTTI>("Listener", &system.resources);
+    ASSERT_FALSE(system.vm.classCompiler->Compile(
+        *listener, "extends Object;\r\nfunction onDestroy() { $_tmp_gone = 1; return 0; }\r\n", true));
+    auto list = system.resources.ParseResourceText("<resourcelist name=\"r\"></resourcelist>", "/");
+    TResource* r = system.resources.AttachResource("r", std::move(list));
+    ASSERT_NE(r, nullptr);
+    SetObject(r->scriptValue, listener->NewInstance());
+    system.resources.DeleteResource("r");
+    EXPECT_EQ(GlobalCell("$_tmp_gone")->asInt(), 1);
+    SetGlobal("$_1", TValue::Null());
+}
+
+} // namespace
+} // namespace plimo
+
+namespace plimo {
+namespace {
+
+// print reports its text as a progress line followed by where the call came from, innermost first; the
+// output hook gets the text alone.
+TEST_F(EvalTest, PrintReportsTheCallTrace) {
+    auto cls = std::make_unique<TRTTI>("Traced", &system.resources);
+    cls->src = "/game/Traced.plimo";
+    ASSERT_FALSE(system.vm.classCompiler->Compile(
+        *cls, "extends Object;\r\nfunction f() { print(\"in f\"); }\r\nf();\r\n", true));
+    EXPECT_EQ(RunProcessToEnd(cls->NewInstance(), ""), 0);
+    EXPECT_EQ(printed, std::vector<std::string>{"in f"});
+    std::string line;
+    for (const std::string& p : reporter.progress)
+        if (p.rfind("in f", 0) == 0) line = p;
+    EXPECT_TRUE(
+        std::regex_match(line, std::regex(R"(in f\t/game/Traced\.plimo:\d+ < /game/Traced\.plimo:\d+)")))
+        << line;
 }
 
 } // namespace

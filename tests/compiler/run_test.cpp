@@ -29,7 +29,8 @@ protected:
         }
         std::unique_ptr<TProcess> p = TProcess::Create(last->NewInstance(), "");
         interp.RunToEnd(*p);
-        EXPECT_EQ(p->ErrorState(), 0) << (reporter.messages.empty() ? "" : SjisToUtf8(reporter.messages.back()));
+        EXPECT_EQ(p->ErrorState(), 0)
+            << (reporter.messages.empty() ? "" : SjisToUtf8(reporter.messages.back()));
     }
 
     TValue* Global(const char* name) { return resources.Resolve(name)->VariableSlot(); }
@@ -71,7 +72,8 @@ TEST_F(RunTest, SuperReachesTheParentsFunctionAndConstructor) {
 TEST_F(RunTest, ForInWithBreakLeavesTheLoopCleanly) {
     SetList({1, 2, 3, 4});
     Run({{"Main", "$sum = 0; $n = 0;\n"
-                  "for (x in $list) { for (y in $list) { if (y == 2) break; $n += 1; } if (x == 3) break; $sum += x; }\n"
+                  "for (x in $list) { for (y in $list) { if (y == 2) break; $n += 1; } if (x == 3) break; "
+                  "$sum += x; }\n"
                   "for (x in $list) $last = x;"}});
     EXPECT_EQ(GlobalText("$sum"), "3");
     EXPECT_EQ(GlobalText("$n"), "3"); // the inner loop ran once per outer round until the break
@@ -79,9 +81,11 @@ TEST_F(RunTest, ForInWithBreakLeavesTheLoopCleanly) {
 }
 
 TEST_F(RunTest, LoopsLocalsAndShortCircuit) {
-    Run({{"Main", "function sum(n) { var i, s; s = 0; for (i = 0; i < n; i++) s += i; while (s > 40) s -= 1; return s; }\n"
+    Run({{"Main", "function sum(n) { var i, s; s = 0; for (i = 0; i < n; i++) s += i; while (s > 40) s -= 1; "
+                  "return s; }\n"
                   "function nope() { $t = 99; }\n"
-                  "$s = sum(10); $t = 0; if (0 && nope()) $t = 1; else if (1 || nope()) $t = 2; $u = -(3 - 5) * 2 % 3;"}});
+                  "$s = sum(10); $t = 0; if (0 && nope()) $t = 1; else if (1 || nope()) $t = 2; $u = -(3 - "
+                  "5) * 2 % 3;"}});
     EXPECT_EQ(GlobalText("$s"), "40");
     EXPECT_EQ(GlobalText("$t"), "2");
     EXPECT_EQ(GlobalText("$u"), "1");

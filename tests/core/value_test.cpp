@@ -1,8 +1,8 @@
 // The value rules: arithmetic, division and modulo, comparison, display and literal texts, unary
 // operations and reference counting.
 #include <cmath>
-#include <map>
 #include <limits>
+#include <map>
 
 #include "core/errors.h"
 #include "core/symbols.h"
@@ -19,7 +19,9 @@ using testing::VmFixture;
 
 constexpr float kInf = std::numeric_limits<float>::infinity();
 
-std::string Utf8Text(const TValue& v) { return SjisToUtf8(ValueToText(v)); }
+std::string Utf8Text(const TValue& v) {
+    return SjisToUtf8(ValueToText(v));
+}
 
 class ValueTest : public VmFixture {};
 
@@ -42,7 +44,8 @@ TEST_F(ValueTest, ArithmeticTable) {
         {"int + int wraps", TValue::Int(kMax), TArithOp::Add, TValue::Int(1), vtInt, "-2147483648"},
         {"int * int wraps", TValue::Int(65536), TArithOp::Mul, TValue::Int(65536), vtInt, "0"},
         {"float - int", TValue::Float(0.5f), TArithOp::Sub, TValue::Int(2), vtFloat, "-1.5"},
-        {"float result is single", TValue::Int(16777217), TArithOp::Add, TValue::Float(0.0f), vtFloat, "16777216"},
+        {"float result is single", TValue::Int(16777217), TArithOp::Add, TValue::Float(0.0f), vtFloat,
+         "16777216"},
         {"7 / 2", TValue::Int(7), TArithOp::Div, TValue::Int(2), vtFloat, "3.5"},
         {"8 / 2", TValue::Int(8), TArithOp::Div, TValue::Int(2), vtInt, "4"},
         {"-7 / 2", TValue::Int(-7), TArithOp::Div, TValue::Int(2), vtFloat, "-3.5"},
@@ -55,8 +58,8 @@ TEST_F(ValueTest, ArithmeticTable) {
         {"-7 % 3", TValue::Int(-7), TArithOp::Mod, TValue::Int(3), vtInt, "-1"},
         {"7 % -3", TValue::Int(7), TArithOp::Mod, TValue::Int(-3), vtInt, "1"},
         {"min % -1", TValue::Int(kMin), TArithOp::Mod, TValue::Int(-1), vtInt, "0"},
-        {"float mod kept to 32 bits", TValue::Float(8589934592.0f), TArithOp::Mod, TValue::Float(8589934591.0f),
-         vtInt, "0"},
+        {"float mod kept to 32 bits", TValue::Float(8589934592.0f), TArithOp::Mod,
+         TValue::Float(8589934591.0f), vtInt, "0"},
         {"5 - null", TValue::Int(5), TArithOp::Sub, TValue::Null(), vtInt, "5"},
         {"5 + error", TValue::Int(5), TArithOp::Add, TValue::Error(1), vtInt, "5"},
         {"null - 5", TValue::Null(), TArithOp::Sub, TValue::Int(5), vtInt, "-5"},
@@ -305,11 +308,16 @@ TEST_F(ValueTest, TruthAndConversions) {
         std::int32_t asInt;
         float asFloat;
     } cases[] = {
-        {TValue::Null(), false, 0, 0.0f},       {TValue::Int(0), false, 0, 0.0f},
-        {TValue::Int(-3), true, -3, -3.0f},     {TValue::Float(0.0f), false, 0, 0.0f},
-        {TValue::Float(-2.7f), true, -2, -2.7f}, {TValue::Float(2.7f), true, 2, 2.7f},
-        {s, true, 1, 0.0f},                     {host, true, 0, 0.0f},
-        {TValue::Error(5), false, 0, 0.0f},     {TValue::Unset(1), false, 0, 0.0f},
+        {TValue::Null(), false, 0, 0.0f},
+        {TValue::Int(0), false, 0, 0.0f},
+        {TValue::Int(-3), true, -3, -3.0f},
+        {TValue::Float(0.0f), false, 0, 0.0f},
+        {TValue::Float(-2.7f), true, -2, -2.7f},
+        {TValue::Float(2.7f), true, 2, 2.7f},
+        {s, true, 1, 0.0f},
+        {host, true, 0, 0.0f},
+        {TValue::Error(5), false, 0, 0.0f},
+        {TValue::Unset(1), false, 0, 0.0f},
         {MakeRef(vm.AllocCells(1)), false, 0, 0.0f},
     };
     for (const Case& c : cases) {
@@ -416,10 +424,10 @@ TEST_F(ValueTest, StoresKeepCountsExact) {
 
 TEST(GlobalNames, Pattern) {
     const std::pair<std::string, bool> cases[] = {
-        {"$score", true},   {"$_tmp_1", true},       {"$", true},           {"score", false},
-        {"$a-b", false},    {"$a b", false},         {"", false},           {"$\x83\x41\x83\x58", true},
-        {"$\xb1", false},   {"$\xb1x", true},        {"$\x83\n", false},    {"$a\n", false},
-        {"$A9_z", true},    {"x$a", false},
+        {"$score", true}, {"$_tmp_1", true}, {"$", true},        {"score", false},
+        {"$a-b", false},  {"$a b", false},   {"", false},        {"$\x83\x41\x83\x58", true},
+        {"$\xb1", false}, {"$\xb1x", true},  {"$\x83\n", false}, {"$a\n", false},
+        {"$A9_z", true},  {"x$a", false},
     };
     for (const auto& [text, ok] : cases) EXPECT_EQ(IsGlobalName(text), ok) << text;
     TVm vm(std::size_t(1) << 24); // the same through the VM's cached engine
@@ -430,8 +438,9 @@ TEST_F(ValueTest, DeclareGlobalKeepsUsrGlobalInStep) {
     TCapturingReporter reporter;
     TResourceSystem system(reporter);
     DeclareGlobal("$a", true); // no resource tree: nothing happens
-    system.root = system.ParseResourceText("<resourcelist name=\"root\"><resourcelist name=\"usr\"></resourcelist>"
-                                           "</resourcelist>");
+    system.root =
+        system.ParseResourceText("<resourcelist name=\"root\"><resourcelist name=\"usr\"></resourcelist>"
+                                 "</resourcelist>");
     ASSERT_NE(system.root, nullptr);
     vm.resources = &system;
     TResource* usr = system.root->FindChild("usr");
@@ -473,20 +482,36 @@ TEST_F(ValueTest, CountsStayExactUnderRandomOperations) {
     };
     auto randomValue = [&](TValue& v) {
         switch (next(6)) {
-        case 0: SetInt(v, static_cast<std::int32_t>(next(7)) - 3); break;
-        case 1: SetFloat(v, static_cast<float>(next(5)) * 0.5f); break;
-        case 2: SetNull(v); break;
-        case 3: SetObject(v, foo->NewInstance()); break;
-        case 4: SetObject(v, MakeString(std::string(1, static_cast<char>('a' + next(3))))); break;
-        default: SetError(v, 1); break;
+        case 0:
+            SetInt(v, static_cast<std::int32_t>(next(7)) - 3);
+            break;
+        case 1:
+            SetFloat(v, static_cast<float>(next(5)) * 0.5f);
+            break;
+        case 2:
+            SetNull(v);
+            break;
+        case 3:
+            SetObject(v, foo->NewInstance());
+            break;
+        case 4:
+            SetObject(v, MakeString(std::string(1, static_cast<char>('a' + next(3)))));
+            break;
+        default:
+            SetError(v, 1);
+            break;
         }
     };
     for (int step = 0; step < 20000; ++step) {
         TValue& a = cells[next(kCells)];
         TValue& b = cells[next(kCells)];
         switch (next(5)) {
-        case 0: randomValue(a); break;
-        case 1: AssignValue(a, b); break;
+        case 0:
+            randomValue(a);
+            break;
+        case 1:
+            AssignValue(a, b);
+            break;
         case 2: {
             // As the interpreter does it: both operands pushed (counted), the result stored back.
             TValue l = a, r = b;
@@ -526,7 +551,8 @@ TEST_F(ValueTest, CountsStayExactUnderRandomOperations) {
     for (TRTTI* cls : {foo.get(), stringClass.get()})
         for (TInstance* b : cls->Pool())
             if (b->refCount >= 0) {
-                EXPECT_EQ(b->refCount, held[InstanceHandle(b)]) << ValueToText(TValue::Make(vtObject, InstanceHandle(b)));
+                EXPECT_EQ(b->refCount, held[InstanceHandle(b)])
+                    << ValueToText(TValue::Make(vtObject, InstanceHandle(b)));
             }
 }
 

@@ -45,8 +45,7 @@ TEST(Vm, LargeAreasAreReusedAndSplit) {
 
 TEST(Vm, ExhaustionIsARuntimeError) {
     TVm vm(std::size_t(1) << 20);
-    EXPECT_THROW(
-        for (int i = 0; i < 1000; ++i) vm.AllocCells(1024), ERuntimeError);
+    EXPECT_THROW(for (int i = 0; i < 1000; ++i) vm.AllocCells(1024), ERuntimeError);
 }
 
 TEST(Vm, HostIdsGoStaleWhenTheObjectDies) {

@@ -20,7 +20,8 @@ namespace {
 namespace fs = std::filesystem;
 
 // Declares what the source's lines say; a source containing "@error" fails like a syntax error.
-bool StandInCompile(TRTTI& cls, std::string_view source, bool report, TReporter& reporter, TResourceSystem& res) {
+bool StandInCompile(TRTTI& cls, std::string_view source, bool report, TReporter& reporter,
+                    TResourceSystem& res) {
     std::string text(source);
     if (text.find("@error") != std::string::npos) {
         if (report) reporter.ReportError(SysText("文法エラー:").sjis() + cls.src, cls.src, 0);
@@ -30,11 +31,13 @@ bool StandInCompile(TRTTI& cls, std::string_view source, bool report, TReporter&
     std::smatch m;
     std::string rest = text;
     static const std::regex extendsLine(R"(extends\s+([\w.]+)\s*;)");
-    if (std::regex_search(text, m, extendsLine)) cls.superclass = dynamic_cast<TRTTI*>(res.Resolve(m[1].str()));
+    if (std::regex_search(text, m, extendsLine))
+        cls.superclass = dynamic_cast<TRTTI*>(res.Resolve(m[1].str()));
     cls.InheritMembers();
     cls.InheritMethods();
     static const std::regex nativeLine(R"(native\s+(\w+)\s*;)");
-    for (auto it = std::sregex_iterator(text.begin(), text.end(), nativeLine); it != std::sregex_iterator(); ++it)
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), nativeLine); it != std::sregex_iterator();
+         ++it)
         cls.AddMethod(std::make_unique<TNativeFunction>(&cls, SymbolOf((*it)[1].str())));
     if (cls.name == "String") cls.MemberSlot("_body");
     if (cls.name == "Array") cls.MemberSlot("_x");
@@ -46,8 +49,9 @@ bool StandInCompile(TRTTI& cls, std::string_view source, bool report, TReporter&
 class Boot : public ::testing::Test {
 protected:
     Boot() {
-        folder = fs::temp_directory_path() / ("plimo_boot_" + std::to_string(::getpid()) + "_" +
-                                              ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        folder =
+            fs::temp_directory_path() / ("plimo_boot_" + std::to_string(::getpid()) + "_" +
+                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::create_directories(folder / "kernel" / "classes");
     }
     ~Boot() override { fs::remove_all(folder); }
@@ -58,16 +62,15 @@ protected:
 
     // A kernel of the four language classes; the sources are the names of the natives each declares.
     void WriteKernel(const std::string& objectExtra = "", const std::string& arrayExtra = "") {
-        Write("resource.plimores",
-              "<resourcelist name=\"kernel\">\n"
-              " <resourcelist name=\"classes\"><resourcelist name=\"lang\">\n"
-              "  <class name=\"Object\" src=\"classes/Object.plimo\"/>\n"
-              "  <class name=\"String\" src=\"classes/String.plimo\"/>\n"
-              "  <class name=\"Array\" src=\"classes/Array.plimo\"/>\n"
-              "  <class name=\"Process\" src=\"classes/Process.plimo\"/>\n"
-              " </resourcelist></resourcelist>\n"
-              " <resourcelist name=\"usrglobal\"></resourcelist>\n"
-              "</resourcelist>\n");
+        Write("resource.plimores", "<resourcelist name=\"kernel\">\n"
+                                   " <resourcelist name=\"classes\"><resourcelist name=\"lang\">\n"
+                                   "  <class name=\"Object\" src=\"classes/Object.plimo\"/>\n"
+                                   "  <class name=\"String\" src=\"classes/String.plimo\"/>\n"
+                                   "  <class name=\"Array\" src=\"classes/Array.plimo\"/>\n"
+                                   "  <class name=\"Process\" src=\"classes/Process.plimo\"/>\n"
+                                   " </resourcelist></resourcelist>\n"
+                                   " <resourcelist name=\"usrglobal\"></resourcelist>\n"
+                                   "</resourcelist>\n");
         auto declare = [](std::span<const TNativeEntry> table, const std::string& skip) {
             std::string s;
             for (const TNativeEntry& e : table)
@@ -76,13 +79,13 @@ protected:
         };
         Write("classes/Object.plimo", declare(ObjectNatives(), "getkey") + objectExtra);
         Write("classes/String.plimo", "extends classes.lang.Object;\n" + declare(StringNatives(), ""));
-        Write("classes/Array.plimo", "extends classes.lang.Object;\n" + declare(ArrayNatives(), "") + arrayExtra);
+        Write("classes/Array.plimo",
+              "extends classes.lang.Object;\n" + declare(ArrayNatives(), "") + arrayExtra);
         Write("classes/Process.plimo", "extends classes.lang.Object;\n" + declare(ProcessNatives(), ""));
     }
 
     std::unique_ptr<TPlimoSystem> MakeSystem() {
-        auto system = std::make_unique<TPlimoSystem>(
-            reporter, TCompileFn{}, std::size_t(1) << 28);
+        auto system = std::make_unique<TPlimoSystem>(reporter, TCompileFn{}, std::size_t(1) << 28);
         TPlimoSystem* s = system.get();
         system->compile = [this, s](TRTTI& cls, std::string_view source, bool report) {
             return StandInCompile(cls, source, report, reporter, s->resources);
@@ -114,10 +117,11 @@ TEST_F(Boot, LoadsCompilesAndBindsTheKernel) {
     auto* print = static_cast<TNativeFunction*>(system->vm.objectClass->FindMethodByName("print"));
     ASSERT_NE(print, nullptr);
     EXPECT_NE(print->proc, &TNativeFunction::Unbound);
-    std::vector<std::string> expectedOrder = {"Welcome to Plimo System Ver 1.15", "Starting System..",
-                                              "Loading Enviroment Values", "Loading Modules..",
-                                              "Loading Kernel Resources..", "Compiling Kernel Resources..",
-                                              "Setting Native Interfaces..", "Ready"};
+    std::vector<std::string> expectedOrder = {
+        "Welcome to Plimo System Ver 1.15", "Starting System..",
+        "Loading Enviroment Values",        "Loading Modules..",
+        "Loading Kernel Resources..",       "Compiling Kernel Resources..",
+        "Setting Native Interfaces..",      "Ready"};
     std::size_t at = 0;
     for (const std::string& line : reporter.progress)
         if (at < expectedOrder.size() && line == expectedOrder[at]) ++at;
@@ -190,7 +194,8 @@ TEST(RealKernel, CompilesAndBindsWithoutMessages) {
         for (std::int32_t i = 0; i < cls->MethodCount(); ++i) {
             TFunction* f = cls->MethodAt(i);
             if (f->IsNative())
-                EXPECT_NE(static_cast<TNativeFunction*>(f)->proc, &TNativeFunction::Unbound) << cls->name << "." << f->GetName();
+                EXPECT_NE(static_cast<TNativeFunction*>(f)->proc, &TNativeFunction::Unbound)
+                    << cls->name << "." << f->GetName();
         }
     }
 }

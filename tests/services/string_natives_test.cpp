@@ -11,14 +11,18 @@ TEST(SubstringOf, ClipsAsScriptsExpect) {
         const char* text;
         std::int32_t start, end;
         const char* expected;
-    } cases[] = {{"abcdef", 1, 3, "bc"}, {"abcdef", 4, 99, "ef"}, {"abcdef", 6, 8, ""}, {"abcdef", 3, 2, ""},
-                 {"abcdef", -2, 3, "abcde"}, {"abcdef", -2, 1, "abc"}, {"", 0, 1, ""}, {"abc", 0, 0, ""}};
-    for (const Case& c : cases) EXPECT_EQ(SubstringOf(c.text, c.start, c.end, false), c.expected) << c.text << c.start;
+    } cases[] = {{"abcdef", 1, 3, "bc"}, {"abcdef", 4, 99, "ef"},    {"abcdef", 6, 8, ""},
+                 {"abcdef", 3, 2, ""},   {"abcdef", -2, 3, "abcde"}, {"abcdef", -2, 1, "abc"},
+                 {"", 0, 1, ""},         {"abc", 0, 0, ""}};
+    for (const Case& c : cases)
+        EXPECT_EQ(SubstringOf(c.text, c.start, c.end, false), c.expected) << c.text << c.start;
 }
 
 TEST(SubstringOf, WideCountsDoubleByteCharactersOnce) {
-    std::string text = "a\x82\xA0" "b\x82\xA2";   // a, one double-byte character, b, another
-    EXPECT_EQ(SubstringOf(text, 1, 3, true), "\x82\xA0" "b");
+    std::string text = "a\x82\xA0"
+                       "b\x82\xA2"; // a, one double-byte character, b, another
+    EXPECT_EQ(SubstringOf(text, 1, 3, true), "\x82\xA0"
+                                             "b");
     EXPECT_EQ(SubstringOf(text, 3, 9, true), "\x82\xA2");
     EXPECT_EQ(SubstringOf(text, 1, 2, false), "\x82");
 }
