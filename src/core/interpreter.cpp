@@ -329,6 +329,89 @@ static TNormalFunction* FindStatic(const TVm& vm, const TValue& receiver, std::i
     ThrowMethodMissing(name);
 }
 
+// ---- calls and returns (on the stored registers) ----
+
+// Both are inlined into the dispatch loop, where the instruction sizes are constants.
+[[gnu::always_inline]] inline void TProcess::enterCall(TNormalFunction* fn, std::int32_t argc, std::int32_t size) {
+    std::int32_t locals = static_cast<std::int32_t>(fn->localNames.size());
+    TValue* base = m_sp - (kFrameSlots + 1);
+    // The locals and one temporary must fit; deeper recursion ends the process instead of overrunning.
+    if (base - locals < m_stack) throw ERuntimeError(texts::kStackOverflow);
+    if (!fn->body) ThrowMethodMissing(fn->GetName());
+    TFrameRecord& r = record(base);
+    r.function = fn;
+    r.returnPc = m_pc + size / 4;
+    r.argc = argc;
+    r.receiver = static_cast<std::int16_t>(m_sp + argc - m_stack);
+    r.caller = m_frame ? static_cast<std::int16_t>(m_frame - m_stack) : -1;
+    r.savedPosition[0] = m_position[0];
+    r.savedPosition[1] = m_position[1];
+    m_receiver = m_sp + argc;
+    for (std::int32_t k = 0; k < locals; ++k) ClearValue(base[-k]);
+    m_sp = base - (locals - 1);
+    m_pc = reinterpret_cast<std::int32_t*>(fn->body->Code());
+    m_frame = base;
+}
+
+// The release that may raise (no instance, or a count already at 0): the first error is kept.
+[[gnu::noinline]] static void ReleaseDeadCell(TValue& cell, std::exception_ptr& error) {
+    try {
+        ReleaseValue(cell);
+    } catch (...) {
+        if (!error) error = std::current_exception();
+    }
+}
+
+// Releases every cell of [from, to]; the caller raises the first release error, if any. Every return
+// runs this, so a count that stays above 0 is lowered here without the guarded call.
+static inline void ReleaseDeadCells(TValue* from, TValue* to, std::exception_ptr& error) {
+    for (TValue* p = from; p <= to; ++p) {
+        if (p->tag == vtObject) {
+            TInstance* object = ObjectOf(*p);
+            if (object && object->refCount != 0)
+                --object->refCount;
+            else
+                ReleaseDeadCell(*p, error);
+        }
+        *p = TValue::Null();
+    }
+}
+
+[[gnu::always_inline]] inline bool TProcess::leaveCall() {
+    TValue* top = m_sp;
+    TValue* base = m_frame;
+    TFrameRecord r = record(base);
+    TValue* receiver = m_stack + r.receiver;
+    // Without a value on the stack (code the compiler did not make) the call returns null.
+    bool hasValue = top <= base;
+    TValue result = hasValue ? *top : TValue::Null();
+    if (hasValue) *top = TValue::Null();
+    TValue oldReceiver = *receiver;
+    // The frame is taken down before anything is released, so a release error leaves a consistent
+    // process: the dead slots lie below the new top and are never visited again.
+    *receiver = result;
+    m_sp = receiver;
+    m_pc = const_cast<std::int32_t*>(r.returnPc);
+    bool bottom = r.caller < 0;
+    if (bottom) {
+        m_frame = nullptr;
+        m_result = receiver;
+        Stop();
+    } else {
+        // The caller's last source position, as it was when it made the call.
+        m_position[0] = r.savedPosition[0];
+        m_position[1] = r.savedPosition[1];
+        m_frame = m_stack + r.caller;
+        m_receiver = m_stack + record(m_frame).receiver;
+    }
+    std::exception_ptr error;
+    ReleaseDeadCells(hasValue ? top : base + 1, base, error);
+    ReleaseDeadCells(receiver - r.argc, receiver - 1, error);
+    ReleaseDeadCells(&oldReceiver, &oldReceiver, error);
+    if (error) std::rethrow_exception(error);
+    return bottom;
+}
+
 // ---- the dispatch loop ----
 
 void TProcess::execute() {
@@ -904,88 +987,6 @@ void TProcess::execute() {
 #undef CASE
 #undef NEXT
 #undef PREDICT
-}
-
-// ---- calls and returns (on the stored registers) ----
-
-void TProcess::enterCall(TNormalFunction* fn, std::int32_t argc, std::int32_t size) {
-    std::int32_t locals = static_cast<std::int32_t>(fn->localNames.size());
-    TValue* base = m_sp - (kFrameSlots + 1);
-    // The locals and one temporary must fit; deeper recursion ends the process instead of overrunning.
-    if (base - locals < m_stack) throw ERuntimeError(texts::kStackOverflow);
-    if (!fn->body) ThrowMethodMissing(fn->GetName());
-    TFrameRecord& r = record(base);
-    r.function = fn;
-    r.returnPc = m_pc + size / 4;
-    r.argc = argc;
-    r.receiver = static_cast<std::int16_t>(m_sp + argc - m_stack);
-    r.caller = m_frame ? static_cast<std::int16_t>(m_frame - m_stack) : -1;
-    r.savedPosition[0] = m_position[0];
-    r.savedPosition[1] = m_position[1];
-    m_receiver = m_sp + argc;
-    for (std::int32_t k = 0; k < locals; ++k) ClearValue(base[-k]);
-    m_sp = base - (locals - 1);
-    m_pc = reinterpret_cast<std::int32_t*>(fn->body->Code());
-    m_frame = base;
-}
-
-// The release that may raise (no instance, or a count already at 0): the first error is kept.
-[[gnu::noinline]] static void ReleaseDeadCell(TValue& cell, std::exception_ptr& error) {
-    try {
-        ReleaseValue(cell);
-    } catch (...) {
-        if (!error) error = std::current_exception();
-    }
-}
-
-// Releases every cell of [from, to]; the caller raises the first release error, if any. Every return
-// runs this, so a count that stays above 0 is lowered here without the guarded call.
-static inline void ReleaseDeadCells(TValue* from, TValue* to, std::exception_ptr& error) {
-    for (TValue* p = from; p <= to; ++p) {
-        if (p->tag == vtObject) {
-            TInstance* object = ObjectOf(*p);
-            if (object && object->refCount != 0)
-                --object->refCount;
-            else
-                ReleaseDeadCell(*p, error);
-        }
-        *p = TValue::Null();
-    }
-}
-
-bool TProcess::leaveCall() {
-    TValue* top = m_sp;
-    TValue* base = m_frame;
-    TFrameRecord r = record(base);
-    TValue* receiver = m_stack + r.receiver;
-    // Without a value on the stack (code the compiler did not make) the call returns null.
-    bool hasValue = top <= base;
-    TValue result = hasValue ? *top : TValue::Null();
-    if (hasValue) *top = TValue::Null();
-    TValue oldReceiver = *receiver;
-    // The frame is taken down before anything is released, so a release error leaves a consistent
-    // process: the dead slots lie below the new top and are never visited again.
-    *receiver = result;
-    m_sp = receiver;
-    m_pc = const_cast<std::int32_t*>(r.returnPc);
-    bool bottom = r.caller < 0;
-    if (bottom) {
-        m_frame = nullptr;
-        m_result = receiver;
-        Stop();
-    } else {
-        // The caller's last source position, as it was when it made the call.
-        m_position[0] = r.savedPosition[0];
-        m_position[1] = r.savedPosition[1];
-        m_frame = m_stack + r.caller;
-        m_receiver = m_stack + record(m_frame).receiver;
-    }
-    std::exception_ptr error;
-    ReleaseDeadCells(hasValue ? top : base + 1, base, error);
-    ReleaseDeadCells(receiver - r.argc, receiver - 1, error);
-    ReleaseDeadCells(&oldReceiver, &oldReceiver, error);
-    if (error) std::rethrow_exception(error);
-    return bottom;
 }
 
 } // namespace plimo
