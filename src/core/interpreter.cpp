@@ -136,6 +136,37 @@ inline bool IsLiveObject(const TValue& v) {
     return v.tag == vtObject && v.bits;
 }
 
+// The class of a live object, straight from the VM's host table (InstanceClass without the look-up of
+// the current VM, which the loop already holds).
+inline TRTTI* ClassIn(const TVm& vm, const TValue& v) {
+    if (v.tag != vtObject || !v.bits) return nullptr;
+    THostObject* h = vm.HostAt(ObjectOf(v)->classId);
+    return h && h->hostKind() == THostKind::Class ? static_cast<TRTTI*>(h) : nullptr;
+}
+
+inline TFunction* FunctionIn(const TVm& vm, std::int32_t word) {
+    THostObject* h = vm.HostAt(static_cast<std::uint32_t>(word));
+    return h && h->hostKind() == THostKind::Function ? static_cast<TFunction*>(h) : nullptr;
+}
+
+// The member cell an Op_DMemberValPtr's cached slot (word 2) names, when the cache still holds for
+// this object's class; none sends the instruction down the full look-up.
+inline TValue* HintedMember(const TVm& vm, const TValue& v, const std::int32_t* ins) {
+    TRTTI* cls = ClassIn(vm, v);
+    if (!cls) return nullptr;
+    std::int32_t hint = ins[2];
+    if (hint < 0 || hint >= cls->memberNames.Count() || cls->memberNames.IdAt(hint) != ins[1]) return nullptr;
+    return ObjectOf(v)->members() + hint;
+}
+
+// The bytecode method an Op_DCall's cached slot (word 3) names, when the cache still holds.
+inline TNormalFunction* HintedMethod(const TVm& vm, const TValue& v, const std::int32_t* ins) {
+    TRTTI* cls = ClassIn(vm, v);
+    TFunction* fn = cls ? cls->MethodAt(ins[3]) : nullptr;
+    if (!fn || fn->name != ins[2] || fn->IsNative()) return nullptr;
+    return static_cast<TNormalFunction*>(fn);
+}
+
 inline bool HasSlot(const TInstance* object, std::int32_t slot) {
     const TRTTI* cls = InstanceClass(object);
     return cls && slot >= 0 && slot < (cls->blockSize - static_cast<std::int32_t>(sizeof(TInstance))) / 8;
@@ -258,15 +289,18 @@ static TValue StaticMemberMiss(TInterpreter& in, const TValue& target, const TCo
 // The function Op_DCall enters: the method by name, or the _errorHook standing in for it.
 static TNormalFunction* FindDynamic(TInterpreter& in, const TValue& receiver, std::int32_t* ins) {
     std::int32_t symbol = ins[2];
-    const std::string& name = SymbolName(symbol);
     std::int32_t none = -1;
+    TRTTI* cls = IsLiveObject(receiver) ? InstanceClass(ObjectOf(receiver)) : nullptr;
+    if (cls) {
+        std::int32_t hint = ins[3];
+        TFunction* fn = cls->FindMethod(symbol, hint);
+        ins[3] = hint;
+        if (fn) return Callable(fn);
+    }
+    // The name is wanted only for the messages of a miss.
+    const std::string& name = SymbolName(symbol);
     if (IsLiveObject(receiver)) {
-        TRTTI* cls = InstanceClass(ObjectOf(receiver));
         if (cls) {
-            std::int32_t hint = ins[3];
-            TFunction* fn = cls->FindMethod(symbol, hint);
-            ins[3] = hint;
-            if (fn) return Callable(fn);
             in.Warn(texts::kMethodPrefix.sjis() + name + texts::kNotDefined.sjis());
             if (TFunction* hook = cls->FindMethod(kSymErrorHook, none)) return Callable(hook);
         }
@@ -281,9 +315,11 @@ static TNormalFunction* FindDynamic(TInterpreter& in, const TValue& receiver, st
 }
 
 // The function Op_SCall enters: the receiver's class's method table, slot by slot.
-static TNormalFunction* FindStatic(const TValue& receiver, std::int32_t slot, const TCompiledInfo* code) {
-    TRTTI* cls = IsLiveObject(receiver) ? InstanceClass(ObjectOf(receiver)) : nullptr;
-    if (TFunction* fn = cls ? cls->MethodAt(slot) : nullptr) return Callable(fn);
+static TNormalFunction* FindStatic(const TVm& vm, const TValue& receiver, std::int32_t slot,
+                                   const TCompiledInfo* code) {
+    TRTTI* cls = ClassIn(vm, receiver);
+    if (TFunction* fn = cls ? cls->MethodAt(slot) : nullptr) [[likely]]
+        return Callable(fn);
     TRTTI* owner = code ? code->Owner() : nullptr;
     TFunction* declared = owner ? owner->MethodAt(slot) : nullptr;
     std::string name = declared ? declared->GetName() : std::string();
@@ -291,6 +327,89 @@ static TNormalFunction* FindStatic(const TValue& receiver, std::int32_t slot, co
         throw ERuntimeError(ValueToText(receiver) + texts::kNotObject.sjis() + texts::kMethodComma.sjis() +
                             name + texts::kCannotInvoke.sjis());
     ThrowMethodMissing(name);
+}
+
+// ---- calls and returns (on the stored registers) ----
+
+// Both are inlined into the dispatch loop, where the instruction sizes are constants.
+[[gnu::always_inline]] inline void TProcess::enterCall(TNormalFunction* fn, std::int32_t argc, std::int32_t size) {
+    std::int32_t locals = static_cast<std::int32_t>(fn->localNames.size());
+    TValue* base = m_sp - (kFrameSlots + 1);
+    // The locals and one temporary must fit; deeper recursion ends the process instead of overrunning.
+    if (base - locals < m_stack) throw ERuntimeError(texts::kStackOverflow);
+    if (!fn->body) ThrowMethodMissing(fn->GetName());
+    TFrameRecord& r = record(base);
+    r.function = fn;
+    r.returnPc = m_pc + size / 4;
+    r.argc = argc;
+    r.receiver = static_cast<std::int16_t>(m_sp + argc - m_stack);
+    r.caller = m_frame ? static_cast<std::int16_t>(m_frame - m_stack) : -1;
+    r.savedPosition[0] = m_position[0];
+    r.savedPosition[1] = m_position[1];
+    m_receiver = m_sp + argc;
+    for (std::int32_t k = 0; k < locals; ++k) ClearValue(base[-k]);
+    m_sp = base - (locals - 1);
+    m_pc = reinterpret_cast<std::int32_t*>(fn->body->Code());
+    m_frame = base;
+}
+
+// The release that may raise (no instance, or a count already at 0): the first error is kept.
+[[gnu::noinline]] static void ReleaseDeadCell(TValue& cell, std::exception_ptr& error) {
+    try {
+        ReleaseValue(cell);
+    } catch (...) {
+        if (!error) error = std::current_exception();
+    }
+}
+
+// Releases every cell of [from, to]; the caller raises the first release error, if any. Every return
+// runs this, so a count that stays above 0 is lowered here without the guarded call.
+static inline void ReleaseDeadCells(TValue* from, TValue* to, std::exception_ptr& error) {
+    for (TValue* p = from; p <= to; ++p) {
+        if (p->tag == vtObject) {
+            TInstance* object = ObjectOf(*p);
+            if (object && object->refCount != 0)
+                --object->refCount;
+            else
+                ReleaseDeadCell(*p, error);
+        }
+        *p = TValue::Null();
+    }
+}
+
+[[gnu::always_inline]] inline bool TProcess::leaveCall() {
+    TValue* top = m_sp;
+    TValue* base = m_frame;
+    TFrameRecord r = record(base);
+    TValue* receiver = m_stack + r.receiver;
+    // Without a value on the stack (code the compiler did not make) the call returns null.
+    bool hasValue = top <= base;
+    TValue result = hasValue ? *top : TValue::Null();
+    if (hasValue) *top = TValue::Null();
+    TValue oldReceiver = *receiver;
+    // The frame is taken down before anything is released, so a release error leaves a consistent
+    // process: the dead slots lie below the new top and are never visited again.
+    *receiver = result;
+    m_sp = receiver;
+    m_pc = const_cast<std::int32_t*>(r.returnPc);
+    bool bottom = r.caller < 0;
+    if (bottom) {
+        m_frame = nullptr;
+        m_result = receiver;
+        Stop();
+    } else {
+        // The caller's last source position, as it was when it made the call.
+        m_position[0] = r.savedPosition[0];
+        m_position[1] = r.savedPosition[1];
+        m_frame = m_stack + r.caller;
+        m_receiver = m_stack + record(m_frame).receiver;
+    }
+    std::exception_ptr error;
+    ReleaseDeadCells(hasValue ? top : base + 1, base, error);
+    ReleaseDeadCells(receiver - r.argc, receiver - 1, error);
+    ReleaseDeadCells(&oldReceiver, &oldReceiver, error);
+    if (error) std::rethrow_exception(error);
+    return bottom;
 }
 
 // ---- the dispatch loop ----
@@ -317,8 +436,21 @@ void TProcess::execute() {
 #define STEP(name) (pc += kOpcodeSize[Op_##name] / 4)
 #define JUMP(offset) (pc = reinterpret_cast<std::int32_t*>(reinterpret_cast<std::uint8_t*>(pc) + (offset)))
 
+// The successor that compiled code nearly always puts after an instruction (Op_Pop after an
+// assignment) is entered directly when the slice allows one more instruction: still one count per
+// instruction, only the trip through the dispatch is saved.
+#define PREDICT(name)                                                                                        \
+    do {                                                                                                     \
+        if (*pc == Op_##name && avail > 0) {                                                                 \
+            --avail;                                                                                         \
+            goto L_##name;                                                                                   \
+        }                                                                                                    \
+    } while (0)
+
 #ifdef PLIMO_SWITCH_DISPATCH
-#define CASE(name) case Op_##name:
+#define CASE(name)                                                                                           \
+    case Op_##name:                                                                                          \
+    L_##name:
 #define NEXT() goto dispatch
 #else
     static const void* const kDispatch[OpcodeCount] = {
@@ -402,6 +534,13 @@ void TProcess::execute() {
                 NEXT();
             }
             CASE(DMemberValPtr) {
+                if (TValue* cell = HintedMember(vm, *sp, pc)) [[likely]] {
+                    TValue held = *sp;
+                    *sp = RefTo(cell);
+                    ReleaseValue(held);
+                    STEP(DMemberValPtr);
+                    NEXT();
+                }
                 STORE();
                 DynamicMember(in, *sp, pc, false);
                 STEP(DMemberValPtr);
@@ -455,6 +594,14 @@ void TProcess::execute() {
                 NEXT();
             }
             CASE(DMemberValPtr_Deref) {
+                if (TValue* cell = HintedMember(vm, *sp, pc)) [[likely]] {
+                    TValue held = *sp;
+                    *sp = *cell;
+                    RetainValue(*sp);
+                    ReleaseValue(held);
+                    STEP(DMemberValPtr_Deref);
+                    NEXT();
+                }
                 STORE();
                 DynamicMember(in, *sp, pc, true);
                 STEP(DMemberValPtr_Deref);
@@ -499,7 +646,8 @@ void TProcess::execute() {
                 STORE();
                 std::int32_t argc = pc[1];
                 if (argc < 0 || sp + argc >= stack + kStackSlots) ThrowStackOverflow();
-                enterCall(FindDynamic(in, sp[argc], pc), argc, kOpcodeSize[Op_DCall]);
+                TNormalFunction* fn = HintedMethod(vm, sp[argc], pc);
+                enterCall(fn ? fn : FindDynamic(in, sp[argc], pc), argc, kOpcodeSize[Op_DCall]);
                 LOAD();
                 NEXT();
             }
@@ -507,7 +655,12 @@ void TProcess::execute() {
                 STORE();
                 std::int32_t argc = pc[1];
                 if (argc < 0 || sp + argc >= stack + kStackSlots) ThrowStackOverflow();
-                enterCall(FindStatic(sp[argc], pc[2], codeOf(frame)), argc, kOpcodeSize[Op_SCall]);
+                TRTTI* cls = ClassIn(vm, sp[argc]);
+                TFunction* fn = cls ? cls->MethodAt(pc[2]) : nullptr;
+                // The frame's code is looked up only for the messages of a miss.
+                enterCall(fn && !fn->IsNative() ? static_cast<TNormalFunction*>(fn)
+                                                : FindStatic(vm, sp[argc], pc[2], codeOf(frame)),
+                          argc, kOpcodeSize[Op_SCall]);
                 LOAD();
                 NEXT();
             }
@@ -524,7 +677,7 @@ void TProcess::execute() {
             CASE(NativeCall) {
                 std::int32_t argc = pc[1];
                 if (argc < 0 || sp + argc >= stack + kStackSlots) ThrowStackOverflow();
-                TFunction* fn = FunctionFromWord(pc[2]);
+                TFunction* fn = FunctionIn(vm, pc[2]);
                 if (!fn) ThrowMethodMissing(std::string());
                 if (!fn->IsNative()) ThrowNotCallable(fn->GetName());
                 TValue* base = sp + argc;
@@ -616,29 +769,42 @@ void TProcess::execute() {
                 STEP(Mod);
                 NEXT();
             }
-#define PLIMO_COMPARE_CASE(name)                                                                             \
+// A comparison followed by Op_JumpZero (every if and loop condition) branches on the outcome without
+// making the truth value, when the slice allows the Op_JumpZero too; the two still count as two.
+#define PLIMO_COMPARE_CASE(name, op)                                                                         \
     CASE(name) {                                                                                             \
-        float d;                                                                                             \
+        bool holds;                                                                                          \
         if (sp[0].tag == vtInt && sp[1].tag == vtInt) [[likely]] {                                           \
-            d = static_cast<float>(static_cast<std::int32_t>(sp[1].bits - sp[0].bits));                      \
+            /* the wrapped difference decides, as for every other pair of operands */                        \
+            holds = static_cast<std::int32_t>(sp[1].bits - sp[0].bits) op 0;                                 \
         } else {                                                                                             \
-            d = CompareValues(sp[1], sp[0]);                                                                 \
+            float d = CompareValues(sp[1], sp[0]);                                                           \
             TValue l = sp[1], r = sp[0];                                                                     \
             sp[1] = sp[0] = TValue::Null();                                                                  \
             ReleaseValue(l);                                                                                 \
             ReleaseValue(r);                                                                                 \
+            holds = CompareHolds(TCompareOp::name, d);                                                       \
         }                                                                                                    \
-        sp[1] = TValue::Float(CompareHolds(TCompareOp::name, d) ? 1.0f : 0.0f);                              \
-        ++sp;                                                                                                \
         STEP(name);                                                                                          \
+        if (*pc == Op_JumpZero && avail > 0) {                                                               \
+            --avail;                                                                                         \
+            sp += 2;                                                                                         \
+            if (holds)                                                                                       \
+                STEP(JumpZero);                                                                              \
+            else                                                                                             \
+                JUMP(pc[1]);                                                                                 \
+            NEXT();                                                                                          \
+        }                                                                                                    \
+        sp[1] = TValue::Float(holds ? 1.0f : 0.0f);                                                          \
+        ++sp;                                                                                                \
         NEXT();                                                                                              \
     }
-            PLIMO_COMPARE_CASE(GT)
-            PLIMO_COMPARE_CASE(GTE)
-            PLIMO_COMPARE_CASE(LT)
-            PLIMO_COMPARE_CASE(LTE)
-            PLIMO_COMPARE_CASE(EQ)
-            PLIMO_COMPARE_CASE(NEQ)
+            PLIMO_COMPARE_CASE(GT, >)
+            PLIMO_COMPARE_CASE(GTE, >=)
+            PLIMO_COMPARE_CASE(LT, <)
+            PLIMO_COMPARE_CASE(LTE, <=)
+            PLIMO_COMPARE_CASE(EQ, ==)
+            PLIMO_COMPARE_CASE(NEQ, !=)
 #undef PLIMO_COMPARE_CASE
             CASE(And) {
                 STEP(And);
@@ -684,6 +850,7 @@ void TProcess::execute() {
                     ReleaseValue(held);
                 }
                 STEP(Subst);
+                PREDICT(Pop);
                 NEXT();
             }
             CASE(AddSubst)
@@ -696,6 +863,7 @@ void TProcess::execute() {
                 ++sp;
                 static_assert(kOpcodeSize[Op_AddSubst] == kOpcodeSize[Op_SubSubst]);
                 STEP(AddSubst);
+                PREDICT(Pop);
                 NEXT();
             }
             CASE(Deref) {
@@ -713,7 +881,9 @@ void TProcess::execute() {
             CASE(JumpZero) {
                 TValue v = *sp;
                 ++sp;
-                bool truth = v.tag == vtInt ? v.bits != 0 : IsTrue(v);
+                bool truth = v.tag == vtInt     ? v.bits != 0
+                             : v.tag == vtFloat ? v.asFloat() < 0.0f || v.asFloat() > 0.0f // a NaN is false
+                                                : IsTrue(v);
                 ReleaseValue(v);
                 if (truth)
                     STEP(JumpZero);
@@ -816,76 +986,7 @@ void TProcess::execute() {
 #undef JUMP
 #undef CASE
 #undef NEXT
-}
-
-// ---- calls and returns (on the stored registers) ----
-
-void TProcess::enterCall(TNormalFunction* fn, std::int32_t argc, std::int32_t size) {
-    std::int32_t locals = static_cast<std::int32_t>(fn->localNames.size());
-    TValue* base = m_sp - (kFrameSlots + 1);
-    // The locals and one temporary must fit; deeper recursion ends the process instead of overrunning.
-    if (base - locals < m_stack) throw ERuntimeError(texts::kStackOverflow);
-    if (!fn->body) ThrowMethodMissing(fn->GetName());
-    TFrameRecord& r = record(base);
-    r.function = fn;
-    r.returnPc = m_pc + size / 4;
-    r.argc = argc;
-    r.receiver = static_cast<std::int16_t>(m_sp + argc - m_stack);
-    r.caller = m_frame ? static_cast<std::int16_t>(m_frame - m_stack) : -1;
-    r.savedPosition[0] = m_position[0];
-    r.savedPosition[1] = m_position[1];
-    m_receiver = m_sp + argc;
-    for (std::int32_t k = 0; k < locals; ++k) ClearValue(base[-k]);
-    m_sp = base - (locals - 1);
-    m_pc = reinterpret_cast<std::int32_t*>(fn->body->Code());
-    m_frame = base;
-}
-
-// Releases every cell of [from, to], then raises the first release error, if any.
-static void ReleaseDeadCells(TValue* from, TValue* to, std::exception_ptr& error) {
-    for (TValue* p = from; p <= to; ++p) {
-        try {
-            ReleaseValue(*p);
-        } catch (...) {
-            if (!error) error = std::current_exception();
-        }
-        *p = TValue::Null();
-    }
-}
-
-bool TProcess::leaveCall() {
-    TValue* top = m_sp;
-    TValue* base = m_frame;
-    TFrameRecord r = record(base);
-    TValue* receiver = m_stack + r.receiver;
-    // Without a value on the stack (code the compiler did not make) the call returns null.
-    bool hasValue = top <= base;
-    TValue result = hasValue ? *top : TValue::Null();
-    if (hasValue) *top = TValue::Null();
-    TValue oldReceiver = *receiver;
-    // The frame is taken down before anything is released, so a release error leaves a consistent
-    // process: the dead slots lie below the new top and are never visited again.
-    *receiver = result;
-    m_sp = receiver;
-    m_pc = const_cast<std::int32_t*>(r.returnPc);
-    bool bottom = r.caller < 0;
-    if (bottom) {
-        m_frame = nullptr;
-        m_result = receiver;
-        Stop();
-    } else {
-        // The caller's last source position, as it was when it made the call.
-        m_position[0] = r.savedPosition[0];
-        m_position[1] = r.savedPosition[1];
-        m_frame = m_stack + r.caller;
-        m_receiver = m_stack + record(m_frame).receiver;
-    }
-    std::exception_ptr error;
-    ReleaseDeadCells(hasValue ? top : base + 1, base, error);
-    ReleaseDeadCells(receiver - r.argc, receiver - 1, error);
-    ReleaseDeadCells(&oldReceiver, &oldReceiver, error);
-    if (error) std::rethrow_exception(error);
-    return bottom;
+#undef PREDICT
 }
 
 } // namespace plimo

@@ -14,8 +14,14 @@ namespace plimo {
 
 namespace {
 
-bool SameName(std::string_view a, const char* b) {
-    return TSymbolTable::FoldCase(a) == TSymbolTable::FoldCase(b);
+// Whether a names the ASCII word b, ignoring case as symbols do. Without the folded copies: this runs
+// for every destructor. (A double-byte character in a never equals an ASCII letter of b.)
+bool SameName(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    auto upper = [](unsigned char c) { return c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c; };
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (upper(static_cast<unsigned char>(a[i])) != upper(static_cast<unsigned char>(b[i]))) return false;
+    return true;
 }
 
 } // namespace

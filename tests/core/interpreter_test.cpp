@@ -552,6 +552,86 @@ TEST_F(InterpreterTest, BudgetStopsMidLoopAndResumesThere) {
     EXPECT_EQ(p->StackTop(), TProcess::kStackSlots - 5); // the bottom frame's empty top: nothing accumulates
 }
 
+// A comparison followed by Op_JumpZero, and an assignment followed by Op_Pop, are run as pairs when
+// the slice allows both; either way they count as two instructions, and a slice that ends between them
+// leaves the intermediate value on the stack just as separate instructions would.
+TEST_F(InterpreterTest, ConditionBranchesAndCountsAsTwoInstructions) {
+    struct Case {
+        const char* what;
+        std::function<void(W&)> left, right;
+        const char* op;
+        const char* result; // 7: the condition held, 9: it did not
+    };
+    auto I = [](std::int32_t n) { return [n](W& w) { w.WritePushInt(n); }; };
+    const Case cases[] = {
+        {"int lt", I(1), I(2), "<", "7"},
+        {"int lt fails", I(2), I(1), "<", "9"},
+        {"gt wraps", I(2147483647), I(-1), ">", "9"},
+        {"lte equal", I(3), I(3), "<=", "7"},
+        {"gte", I(2), I(3), ">=", "9"},
+        {"eq", I(4), I(4), "==", "7"},
+        {"neq", I(4), I(4), "!=", "9"},
+        {"float", [](W& w) { w.WritePushFloat(1.5f); }, I(1), ">", "7"},
+        {"strings", [](W& w) { w.WritePushString("a"); }, [](W& w) { w.WritePushString("b"); }, "==", "9"},
+    };
+    // Push @0, Push @12, compare @24, JumpZero @28, Push 7 @36, Ret @48, Push 9 @52, Ret @64.
+    auto emit = [](const Case& c) {
+        return [&c](W& w) {
+            c.left(w);
+            c.right(w);
+            w.WriteOperator(c.op);
+            w.WriteJumpZero(52 - 28);
+            w.WritePushInt(7);
+            w.WriteRet();
+            w.WritePushInt(9);
+            w.WriteRet();
+        };
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ResultText(*RunMain(emit(c))), c.result) << c.what;
+        auto p = RunMain(emit(c), 3);
+        EXPECT_EQ(p->PcOffset(), 28) << c.what; // stopped on the JumpZero
+        EXPECT_EQ(p->StackTop(), TProcess::kStackSlots - 6) << c.what;
+        EXPECT_EQ(ValueToText(*p->StackSlot(p->StackTop())), c.result[0] == '7' ? "1" : "0") << c.what;
+        p->Run(1);
+        EXPECT_EQ(p->PcOffset(), c.result[0] == '7' ? 36 : 52) << c.what;
+        EXPECT_EQ(p->StackTop(), TProcess::kStackSlots - 5) << c.what;
+        p->Run(0);
+        EXPECT_EQ(ResultText(*p), c.result) << c.what;
+    }
+}
+
+TEST_F(InterpreterTest, AssignmentThenPopCountsAsTwoInstructions) {
+    TValue* global = vm.AllocCells(1);
+    auto emit = [&](W& w) {
+        w.WritePush(MakeRef(global), "$g"); // @0
+        w.WritePushInt(5);                  // @12
+        w.WriteOperator("=");               // @24
+        w.WritePop();                       // @28
+        w.WritePush(MakeRef(global), "$g"); // @32
+        w.WritePushInt(2);
+        w.WriteOperator("+=");
+        w.WritePop();
+        w.WritePushInt(0);
+        w.WriteRet();
+    };
+    auto p = RunMain(emit, 3);
+    EXPECT_EQ(p->PcOffset(), 28);
+    EXPECT_EQ(p->StackTop(), TProcess::kStackSlots - 6); // the assigned value is still the top
+    EXPECT_EQ(ValueToText(*global), "5");
+    p->Run(1);
+    EXPECT_EQ(p->PcOffset(), 32);
+    EXPECT_EQ(p->StackTop(), TProcess::kStackSlots - 5);
+    p->Run(3); // Push, Push, AddSubst: the Pop is left
+    EXPECT_EQ(p->PcOffset(), 32 + 12 + 12 + 4);
+    EXPECT_EQ(p->StackTop(), TProcess::kStackSlots - 6);
+    EXPECT_EQ(ValueToText(*global), "7");
+    p->Run(0);
+    EXPECT_EQ(ResultText(*p), "0");
+    EXPECT_EQ(ValueToText(*global), "7");
+    vm.FreeCells(global, 1);
+}
+
 TEST_F(InterpreterTest, InvalidOpcodeSpendsTheSliceWithoutMoving) {
     mainClass = MakeClass("Main", {}, objectClass.get());
     std::int32_t words[] = {77, Op_Halt};
