@@ -267,17 +267,17 @@ TEST_F(ResourceTest, WritersByteForByte) {
                          " <resourcelist name=\"usrglobal\">",
                          "  <globalvalue name=\"$n\" value=\"5\"/>",
                          "  <globalvalue name=\"$f\" value=\"\"/>",
-                         "  <globalvalue name=\"$s\" value=\"%22say %2250%25%22 %3cb%3e%22\"/>",
+                         "  <globalvalue name=\"$s\" value=\"%22say \\%2250%25\\%22 %3cb%3e%22\"/>",
                          "  <globalvalue name=\"local\" value=\"\"/>",
                          " </resourcelist>",
                          "</resourcelist>",
                      }));
-    EXPECT_EQ(dynamic_cast<TGlobalValue*>(system.Resolve("$s"))->valueText, "\"say \"50%\" <b>\"");
+    EXPECT_EQ(dynamic_cast<TGlobalValue*>(system.Resolve("$s"))->valueText, R"("say \"50%\" <b>")");
     // Reading the saved text gives back the same values.
     std::string text;
     for (const auto& l : lines) text += l + "\r\n";
     auto reread = system.ParseResourceText(text);
-    EXPECT_EQ(dynamic_cast<TGlobalValue*>(reread->Resolve("usrglobal.$s"))->valueText, "\"say \"50%\" <b>\"");
+    EXPECT_EQ(dynamic_cast<TGlobalValue*>(reread->Resolve("usrglobal.$s"))->valueText, R"("say \"50%\" <b>")");
     EXPECT_EQ(dynamic_cast<TGlobalValue*>(reread->Resolve("usrglobal.$n"))->valueText, "5");
 }
 
