@@ -360,6 +360,19 @@ TEST_F(ResourceTest, CloneReadsBackWhatWasSaved) {
     EXPECT_EQ(a, b);
 }
 
+// A file name with a markup character in it comes back from a save as the same file.
+TEST_F(ResourceTest, SavedClassFileNamesReadBackTheSame) {
+    mount("<resourcelist name=\"usr\"><class name=\"Pct\" src=\"100%25 %22x%22.plimo\"/></resourcelist>");
+    TResource* original = system.Resolve("Pct");
+    ASSERT_TRUE(original);
+    ASSERT_EQ(original->src, dir + "/100% \"x\".plimo");
+    auto clone = system.root->Clone();
+    ASSERT_TRUE(clone);
+    TResource* cls = clone->FindChild("Pct");
+    ASSERT_TRUE(cls);
+    EXPECT_EQ(cls->src, dir + "/100% \"x\".plimo");
+}
+
 // A resource whose initialisation the test steers.
 class Steered : public TResource {
 public:
