@@ -141,6 +141,15 @@ TEST(MultiEvaluator, RecordsHowFarARunGot) {
     std::string text((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
     EXPECT_EQ(text, m.Text());
     std::filesystem::remove(path);
+
+    // A name given with backslashes and a folder in another case still reaches the folder that exists.
+    std::filesystem::path folder = std::filesystem::temp_directory_path() / "plimo_multi_eval_Temp";
+    std::filesystem::create_directories(folder);
+    std::string given = folder.parent_path().string() + "\\PLIMO_MULTI_EVAL_TEMP\\gen.plimo";
+    EXPECT_TRUE(m.SaveToFile(given));
+    EXPECT_TRUE(std::filesystem::exists(folder / "gen.plimo"));
+    std::filesystem::remove_all(folder);
+    std::filesystem::remove(given);
 }
 
 } // namespace
