@@ -8,6 +8,7 @@
 #include "platform/report.h"
 #include "resources/paths.h"
 #include "resources/resource_system.h"
+#include "resources/sgml.h"
 
 namespace plimo {
 
@@ -233,7 +234,8 @@ void TRTTI::InitStep(TInitContext& context) {
 
 void TRTTI::SaveTo(TLines& lines, const std::string& indent) {
     std::string rel = m_system ? RelativePath(src, m_system->baseFolder) : src;
-    lines.push_back(indent + "<class name=\"" + name + "\" src=\"" + rel + "\"/>");
+    lines.push_back(indent + "<class name=\"" + TSGML::EscapeValue(name) + "\" src=\"" + TSGML::EscapeValue(rel) +
+                    "\"/>");
 }
 
 void TRTTI::ReleaseObjects() {

@@ -648,6 +648,12 @@ std::int32_t Generate(TContext& ctx, const TResultList* node) {
     return TGenerator(ctx).Gen(node);
 }
 
+namespace {
+bool IsLeadByte(unsigned char c) {
+    return (c >= 0x80 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+}
+} // namespace
+
 std::string DecodeStringLiteral(std::string_view literal) {
     std::string_view body = literal;
     if (!body.empty() && body.front() == '"') body.remove_prefix(1);
@@ -656,7 +662,7 @@ std::string DecodeStringLiteral(std::string_view literal) {
     out.reserve(body.size());
     for (std::size_t i = 0; i < body.size(); ++i) {
         unsigned char c = static_cast<unsigned char>(body[i]);
-        if ((c >= 0x80 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) {
+        if (IsLeadByte(c)) {
             out += body[i];
             if (i + 1 < body.size()) out += body[++i];
         } else if (c == '\\') {
@@ -680,6 +686,30 @@ std::string DecodeStringLiteral(std::string_view literal) {
         }
     }
     return out;
+}
+
+std::string EncodeStringLiteral(std::string_view text) {
+    std::string out = "\"";
+    out.reserve(text.size() + 2);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        if (IsLeadByte(c) && i + 1 < text.size()) {
+            out += text[i];
+            out += text[++i];
+        } else if (c == '\\' || c == '"') {
+            out += '\\';
+            out += text[i];
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (c >= 0x20) {
+            out += text[i];
+        }
+    }
+    return out + "\"";
 }
 
 } // namespace plimo

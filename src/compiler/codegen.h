@@ -19,4 +19,8 @@ std::int32_t Generate(TContext& ctx, const TResultList* node);
 // A double-byte character is copied whole, so its second byte is never taken as a backslash.
 std::string DecodeStringLiteral(std::string_view literal);
 
+// The string literal, quotes included, that DecodeStringLiteral turns back into text. Bytes below 32
+// other than tab, CR and LF have no literal form and are left out.
+std::string EncodeStringLiteral(std::string_view text);
+
 } // namespace plimo

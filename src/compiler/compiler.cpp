@@ -52,7 +52,10 @@ bool TCompiler::Compile(TRTTI& cls, std::string_view source, bool report) {
         m_reporter.ReportProgress("Compiling " + RelativePath(cls.src, m_resources.baseFolder));
         if (classFiles) {
             try {
-                if (classFiles->Load(cls)) return false;
+                if (classFiles->Load(cls)) {
+                    cls.failed = false;
+                    return false;
+                }
             } catch (const std::exception&) {
                 m_reporter.ReportProgress("not a valid Class File");
                 // Whatever the broken file filled in goes, so the source compiles into a clean class.

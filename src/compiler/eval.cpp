@@ -1,13 +1,12 @@
 #include "compiler/eval.h"
 
-#include <fstream>
-
 #include "classes/rtti.h"
 #include "classes/runtime.h"
 #include "core/errors.h"
 #include "core/instance.h"
 #include "core/interpreter.h"
 #include "core/process.h"
+#include "platform/files.h"
 #include "resources/resource.h"
 #include "resources/resource_system.h"
 
@@ -82,9 +81,7 @@ std::string TMultiEvaluator::Text() const {
 }
 
 bool TMultiEvaluator::SaveToFile(const std::string& path) const {
-    std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    f << Text();
-    return static_cast<bool>(f);
+    return WriteFileAtomic(path, Text());
 }
 
 } // namespace plimo

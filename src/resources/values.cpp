@@ -1,5 +1,6 @@
 #include "resources/values.h"
 
+#include "compiler/codegen.h"
 #include "core/symbols.h"
 #include "core/vm.h"
 #include "resources/resource_system.h"
@@ -39,7 +40,7 @@ void TGlobalValue::SaveTo(TLines& lines, const std::string& indent) {
         if (v->tag == vtInt)
             text = std::to_string(v->asInt());
         else if (IsStringObject(*v))
-            text = "\"" + std::string(StringText(ObjectOf(*v))) + "\"";
+            text = EncodeStringLiteral(StringText(ObjectOf(*v))); // evaluated as source when read back
     }
     valueText = text;
     lines.push_back(indent + "<globalvalue name=\"" + TSGML::EscapeValue(name) + "\" value=\"" +

@@ -168,6 +168,22 @@ TEST_F(CompileErrorTest, ClassFileCacheSeams) {
     EXPECT_EQ(cache.loads, 4); // a class without a source file never touches the cache
 }
 
+// A class that failed once and then loads from its class file is compiled, not failed: the
+// initialisation step counts it by that flag.
+TEST_F(CompileErrorTest, AClassLoadedFromItsClassFileIsNoLongerFailed) {
+    FakeCache cache;
+    compiler.classFiles = &cache;
+    TRTTI& cls = AddClass("C");
+    cls.src = "/game/C.plimo";
+    EXPECT_TRUE(compiler.Compile(cls, "nope();", false));
+    ASSERT_TRUE(cls.failed);
+    cls.Reset();
+    cache.present = true;
+    EXPECT_FALSE(compiler.Compile(cls, "x = 1;", true));
+    EXPECT_TRUE(cls.compiled);
+    EXPECT_FALSE(cls.failed);
+}
+
 } // namespace
 } // namespace plimo::testing
 

@@ -101,6 +101,33 @@ TEST_F(EvalTest, GlobalValuesInitialiseThroughSnippets) {
     EXPECT_EQ(cell->asInt(), 42);
 }
 
+// A saved string global is written as script text that the next load evaluates; backslashes, quotes
+// and line ends in it must come back as they were.
+TEST_F(EvalTest, SavedStringGlobalsReadBackTheSameText) {
+    ASSERT_EQ(Eval(R"(extends Object; $_tmp_saved = "a\\b \"q\" c\r\nd\te";)", true), kEvalOk);
+    const std::string wanted = "a\\b \"q\" c\r\nd\te";
+    TValue* cell = GlobalCell("$_tmp_saved");
+    ASSERT_TRUE(IsStringObject(*cell));
+    ASSERT_EQ(StringText(ObjectOf(*cell)), wanted);
+    const char* markup = "<resourcelist name=\"g\"><globalvalue name=\"$_tmp_saved\"/></resourcelist>";
+    TResource* g = system.resources.AttachResource("g", system.resources.ParseResourceText(markup, "/"));
+    ASSERT_TRUE(g);
+    TLines lines;
+    g->SaveTo(lines, "");
+    std::string saved;
+    for (const std::string& line : lines) saved += line + "\r\n";
+    system.resources.DeleteResource("g");
+    ASSERT_EQ(Eval("extends Object; $_tmp_saved = 0;", true), kEvalOk);
+
+    g = system.resources.AttachResource("g", system.resources.ParseResourceText(saved, "/"));
+    ASSERT_TRUE(g);
+    ASSERT_TRUE(g->Initialize());
+    EXPECT_TRUE(reporter.errors.empty());
+    cell = GlobalCell("$_tmp_saved");
+    ASSERT_TRUE(IsStringObject(*cell)) << saved;
+    EXPECT_EQ(StringText(ObjectOf(*cell)), wanted) << saved;
+}
+
 TEST(MultiEvaluator, RecordsHowFarARunGot) {
     TMultiEvaluator m;
     m.Add("a");
@@ -114,6 +141,15 @@ TEST(MultiEvaluator, RecordsHowFarARunGot) {
     std::string text((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
     EXPECT_EQ(text, m.Text());
     std::filesystem::remove(path);
+
+    // A name given with backslashes and a folder in another case still reaches the folder that exists.
+    std::filesystem::path folder = std::filesystem::temp_directory_path() / "plimo_multi_eval_Temp";
+    std::filesystem::create_directories(folder);
+    std::string given = folder.parent_path().string() + "\\PLIMO_MULTI_EVAL_TEMP\\gen.plimo";
+    EXPECT_TRUE(m.SaveToFile(given));
+    EXPECT_TRUE(std::filesystem::exists(folder / "gen.plimo"));
+    std::filesystem::remove_all(folder);
+    std::filesystem::remove(given);
 }
 
 } // namespace

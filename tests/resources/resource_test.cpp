@@ -267,17 +267,17 @@ TEST_F(ResourceTest, WritersByteForByte) {
                          " <resourcelist name=\"usrglobal\">",
                          "  <globalvalue name=\"$n\" value=\"5\"/>",
                          "  <globalvalue name=\"$f\" value=\"\"/>",
-                         "  <globalvalue name=\"$s\" value=\"%22say %2250%25%22 %3cb%3e%22\"/>",
+                         "  <globalvalue name=\"$s\" value=\"%22say \\%2250%25\\%22 %3cb%3e%22\"/>",
                          "  <globalvalue name=\"local\" value=\"\"/>",
                          " </resourcelist>",
                          "</resourcelist>",
                      }));
-    EXPECT_EQ(dynamic_cast<TGlobalValue*>(system.Resolve("$s"))->valueText, "\"say \"50%\" <b>\"");
+    EXPECT_EQ(dynamic_cast<TGlobalValue*>(system.Resolve("$s"))->valueText, R"("say \"50%\" <b>")");
     // Reading the saved text gives back the same values.
     std::string text;
     for (const auto& l : lines) text += l + "\r\n";
     auto reread = system.ParseResourceText(text);
-    EXPECT_EQ(dynamic_cast<TGlobalValue*>(reread->Resolve("usrglobal.$s"))->valueText, "\"say \"50%\" <b>\"");
+    EXPECT_EQ(dynamic_cast<TGlobalValue*>(reread->Resolve("usrglobal.$s"))->valueText, R"("say \"50%\" <b>")");
     EXPECT_EQ(dynamic_cast<TGlobalValue*>(reread->Resolve("usrglobal.$n"))->valueText, "5");
 }
 
@@ -358,6 +358,19 @@ TEST_F(ResourceTest, CloneReadsBackWhatWasSaved) {
     system.Resolve("usr")->SaveTo(a, "");
     clone->SaveTo(b, "");
     EXPECT_EQ(a, b);
+}
+
+// A file name with a markup character in it comes back from a save as the same file.
+TEST_F(ResourceTest, SavedClassFileNamesReadBackTheSame) {
+    mount("<resourcelist name=\"usr\"><class name=\"Pct\" src=\"100%25 %22x%22.plimo\"/></resourcelist>");
+    TResource* original = system.Resolve("Pct");
+    ASSERT_TRUE(original);
+    ASSERT_EQ(original->src, dir + "/100% \"x\".plimo");
+    auto clone = system.root->Clone();
+    ASSERT_TRUE(clone);
+    TResource* cls = clone->FindChild("Pct");
+    ASSERT_TRUE(cls);
+    EXPECT_EQ(cls->src, dir + "/100% \"x\".plimo");
 }
 
 // A resource whose initialisation the test steers.
