@@ -216,9 +216,12 @@ void TEnveloper::LoadSampleInstrument(const std::string& file, int n) {
     std::string path = FindSoundFile(file, m_baseFolder);
     if (path.empty() && !m_programFolder.empty()) path = FindSoundFile(file, m_programFolder);
     if (path.empty()) return;
-    // No channel may keep pointing into the sample that is about to be replaced.
+    // No channel may keep pointing into the sample that is about to be replaced: neither one playing
+    // instrument n nor one that switched to a sample not loaded and so still reads n's data.
+    const TWavLoader* old = m_samples[n - kFirstSampleInstrument].get();
     for (int ch = 0; ch < kChannels; ++ch)
-        if (m_channels[ch].instrument == n) SetInstrument(ch, 0);
+        if (m_channels[ch].instrument == n || (old && m_channels[ch].wave == old->Data()))
+            SetInstrument(ch, 0);
     TWavLoader loaded;
     if (!loaded.Load(path)) return;
     auto padded = std::make_unique<TWavLoader>();
