@@ -242,7 +242,9 @@ void TEnveloper::PlayEffect(int firstSlot, const std::uint8_t* data, int volume,
     TEffectSlot& e = m_effects[slot];
     e.data = data;
     e.remaining = length;
-    e.volume = volume;
+    // Scripts pass any number. Beyond 2^23 every non-silent byte clips already, and the products
+    // below must stay inside 32 bits.
+    e.volume = std::clamp(volume, -(1 << 23), 1 << 23);
     if (!Opened()) return;
     // Mix straight into what is rendered but not yet played, so the effect is heard after the delay
     // rather than a whole ring later; Fill mixes the rest.

@@ -485,5 +485,18 @@ TEST(SynthEffects, DropEffectsSilencesTheirSlots) {
     EXPECT_GT(s.synth->EffectSlot(2).remaining, 0);
 }
 
+// A script may pass any volume; a huge one clips like a loud one instead of wrapping round.
+TEST(SynthEffects, HugeVolumesClipInsteadOfWrapping) {
+    for (int volume : {2147483647, -2147483647 - 1}) {
+        OpenSynth s;
+        s.Render(5001);
+        std::vector<std::uint8_t> loud(30000, 200);
+        s.synth->PlayEffect(0, loud.data(), volume, 30000);
+        EXPECT_EQ(s.synth->Ring()[6010], volume > 0 ? 255 : 0) << volume; // pre-mixed
+        auto out = s.Render(3000);
+        EXPECT_EQ(out[2500], volume > 0 ? 255 : 0) << volume; // mixed by Fill
+    }
+}
+
 } // namespace
 } // namespace plimo::sound
