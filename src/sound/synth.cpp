@@ -62,6 +62,9 @@ void TSoundGenerator::Open() {
     m_deviceError = false;
     m_opened = true;
     m_justStarted = true;
+    // The device plays from the start of the fresh ring; positions in the old one mean nothing now
+    // (and may lie beyond a smaller ring).
+    m_writePos = m_lastPlayPos = 0;
 }
 
 void TSoundGenerator::Close() {
