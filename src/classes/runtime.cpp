@@ -43,6 +43,8 @@ std::uint32_t TRuntime::NextRandom() {
 std::int32_t TRuntime::RandomBelow(std::int32_t n) {
     if (n < 1) return 0;
     std::uint32_t c = (1u << 30) / static_cast<std::uint32_t>(n);
+    // Above 2^30 there is no bucket to divide by, and every state is below n already.
+    if (c == 0) return static_cast<std::int32_t>(NextRandom());
     std::uint32_t q;
     do q = NextRandom() / c;
     while (q >= c);

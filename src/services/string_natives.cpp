@@ -94,8 +94,9 @@ void Split(TValue* base, int32_t count, int32_t) {
     if (count > 0 && Arg(base, 1).tag != vtNull) {
         separator = ArgText(Arg(base, 1));
         if (separator.empty()) separator = ",";
+        // Every symbol is escaped, not only the first: "||" or ".." must split at themselves.
         TBRegExp re;
-        re.Subst("s/\\W/\\\\$&/", separator);
+        re.Subst("s/\\W/\\\\$&/g", separator);
     }
     int limit = count >= 2 ? ArgInt(Arg(base, 2)) : 0;
     TBRegExp re;

@@ -40,20 +40,29 @@ struct Time {
     std::int64_t num = 0;
     std::int64_t den = 1;
 
+    // The common denominator of two odd note values can reach 2^48, so the sum is formed in 128 bits.
     void Add(const Time& t) {
-        std::int64_t l = std::lcm(den, t.den);
-        num = num * (l / den) + t.num * (l / t.den);
-        den = l;
-        std::int64_t g = std::gcd(num, den);
-        if (g > 1) {
-            num /= g;
-            den /= g;
+        using Wide = __int128;
+        const std::int64_t g0 = std::gcd(den, t.den);
+        Wide n = Wide(num) * (t.den / g0) + Wide(t.num) * (den / g0);
+        Wide d = Wide(den) * (t.den / g0);
+        Wide a = n < 0 ? -n : n, b = d;
+        while (b != 0) {
+            Wide r = a % b;
+            a = b;
+            b = r;
+        }
+        if (a > 1) {
+            n /= a;
+            d /= a;
         }
         // Unusual note values can make the denominator explode; whole units are then close enough.
-        if (den > (1 << 24)) {
-            num = Rounded();
-            den = 1;
+        if (d > (1 << 24)) {
+            n = (2 * n + d) / (2 * d);
+            d = 1;
         }
+        num = std::int64_t(n);
+        den = std::int64_t(d);
     }
     std::int64_t Rounded() const { return (2 * num + den) / (2 * den); }
 };

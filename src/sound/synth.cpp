@@ -62,6 +62,9 @@ void TSoundGenerator::Open() {
     m_deviceError = false;
     m_opened = true;
     m_justStarted = true;
+    // The device plays from the start of the fresh ring; positions in the old one mean nothing now
+    // (and may lie beyond a smaller ring).
+    m_writePos = m_lastPlayPos = 0;
 }
 
 void TSoundGenerator::Close() {
@@ -216,9 +219,12 @@ void TEnveloper::LoadSampleInstrument(const std::string& file, int n) {
     std::string path = FindSoundFile(file, m_baseFolder);
     if (path.empty() && !m_programFolder.empty()) path = FindSoundFile(file, m_programFolder);
     if (path.empty()) return;
-    // No channel may keep pointing into the sample that is about to be replaced.
+    // No channel may keep pointing into the sample that is about to be replaced: neither one playing
+    // instrument n nor one that switched to a sample not loaded and so still reads n's data.
+    const TWavLoader* old = m_samples[n - kFirstSampleInstrument].get();
     for (int ch = 0; ch < kChannels; ++ch)
-        if (m_channels[ch].instrument == n) SetInstrument(ch, 0);
+        if (m_channels[ch].instrument == n || (old && m_channels[ch].wave == old->Data()))
+            SetInstrument(ch, 0);
     TWavLoader loaded;
     if (!loaded.Load(path)) return;
     auto padded = std::make_unique<TWavLoader>();
@@ -239,7 +245,9 @@ void TEnveloper::PlayEffect(int firstSlot, const std::uint8_t* data, int volume,
     TEffectSlot& e = m_effects[slot];
     e.data = data;
     e.remaining = length;
-    e.volume = volume;
+    // Scripts pass any number. Beyond 2^23 every non-silent byte clips already, and the products
+    // below must stay inside 32 bits.
+    e.volume = std::clamp(volume, -(1 << 23), 1 << 23);
     if (!Opened()) return;
     // Mix straight into what is rendered but not yet played, so the effect is heard after the delay
     // rather than a whole ring later; Fill mixes the rest.

@@ -177,5 +177,23 @@ TEST(MusicCompiler, LoopPlaysForEver) {
     EXPECT_EQ(s.synth->Channel(2).state, TEnveloper::csWaiting);
 }
 
+// Odd note values multiply their denominators; late in a long channel the exact sums must not
+// overflow and turn the lengths into nonsense.
+TEST(MusicCompiler, OddNoteValuesLateInALongChannelKeepTheirLengths) {
+    const Bytes code = Channel("0: c%100000 c379 c44089 c44087........");
+    std::int64_t units = 0;
+    for (std::size_t i = 0; i + 2 < code.size();) {
+        if (code[i] == 105) {
+            ++i;
+            continue;
+        }
+        ASSERT_LE(code[i], 95) << i;
+        units += code[i + 1] | code[i + 2] << 8;
+        i += 3;
+    }
+    // 100000 + 116.36 + 1.0 + 1.996 units
+    EXPECT_NEAR(double(units), 100119.4, 1.0);
+}
+
 } // namespace
 } // namespace plimo::sound

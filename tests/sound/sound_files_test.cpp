@@ -162,5 +162,24 @@ TEST(SampleInstrument, PlaysOnceFromItsFolderAndHoldsSilence) {
     EXPECT_EQ(s.synth->SampleInstrument(97)->Length(), 4u);
 }
 
+// A channel switched to an instrument that is not loaded keeps sounding the sample it had; replacing
+// that sample must not leave the channel reading the freed one.
+TEST(SampleInstrument, ReplacingASampleReleasesEveryChannelReadingIt) {
+    testing::TempDir dir("samples_replace");
+    dir.Write("a.wav", testing::MakeWav(44100, 8, 1, std::vector<int>(100, 200)));
+    testing::OpenSynth s;
+    s.synth->SetFolders(dir.path.string(), "");
+    s.synth->LoadSampleInstrument("a.wav", 96);
+    ASSERT_NE(s.synth->SampleInstrument(96), nullptr);
+    s.synth->StartChannel(0, testing::Code({102, 96, 102, 97, 100, 200, 36, 0x10, 0x27, 255}));
+    s.Render(10);
+    ASSERT_EQ(s.synth->Channel(0).instrument, 97);
+    ASSERT_EQ(s.synth->Channel(0).wave, s.synth->SampleInstrument(96)->Data());
+
+    s.synth->LoadSampleInstrument("a.wav", 96);
+    EXPECT_EQ(s.synth->Channel(0).wave, s.synth->Tones().data());
+    s.Render(200);
+}
+
 } // namespace
 } // namespace plimo::sound

@@ -485,5 +485,32 @@ TEST(SynthEffects, DropEffectsSilencesTheirSlots) {
     EXPECT_GT(s.synth->EffectSlot(2).remaining, 0);
 }
 
+// A script may pass any volume; a huge one clips like a loud one instead of wrapping round.
+TEST(SynthEffects, HugeVolumesClipInsteadOfWrapping) {
+    for (int volume : {2147483647, -2147483647 - 1}) {
+        OpenSynth s;
+        s.Render(5001);
+        std::vector<std::uint8_t> loud(30000, 200);
+        s.synth->PlayEffect(0, loud.data(), volume, 30000);
+        EXPECT_EQ(s.synth->Ring()[6010], volume > 0 ? 255 : 0) << volume; // pre-mixed
+        auto out = s.Render(3000);
+        EXPECT_EQ(out[2500], volume > 0 ? 255 : 0) << volume; // mixed by Fill
+    }
+}
+
+// After reopening with a smaller ring, where rendering stopped in the old ring means nothing: an effect
+// played before the first Fill is mixed once round the new ring, not over itself again and again.
+TEST(SynthEffects, ReopeningWithASmallerRingForgetsTheOldRenderedEnd) {
+    OpenSynth s;
+    s.Render(15001); // rendered up to position 15000 of the 22050-sample ring
+    s.synth->Close();
+    s.synth->SetBufferSize(2000);
+    s.synth->Open();
+    std::vector<std::uint8_t> wave(10000, 130);
+    s.synth->PlayEffect(0, wave.data(), 128, 10000);
+    EXPECT_GE(s.synth->EffectSlot(1).remaining, 10000 - 2000);
+    for (int i = 0; i < 2000; ++i) ASSERT_LE(s.synth->Ring()[i], 130) << i;
+}
+
 } // namespace
 } // namespace plimo::sound
