@@ -5,9 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "core/version.h"
+
 namespace plimo::app {
 
-inline constexpr const char* kVersionText = "1.15";
 
 struct Command {
     const char* option; // "--run"

@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
             return 0;
         }
         if (first == "--version") {
-            std::printf("plimo %s\n", plimo::app::kVersionText);
+            std::printf("plimo %s\n", plimo::kVersionText);
             return 0;
         }
         for (const plimo::app::Command& c : plimo::app::Commands()) {

@@ -8,6 +8,7 @@
 #include "classes/rtti.h"
 #include "compiler/compiler.h"
 #include "core/errors.h"
+#include "core/version.h"
 #include "core/interpreter.h"
 #include "platform/build_paths.h"
 #include "platform/report.h"
@@ -17,7 +18,6 @@
 namespace plimo {
 
 namespace {
-const char* kVersion = "1.15";
 } // namespace
 
 // Hands class compilation (initialisation steps and eval snippets) to the system's compile entry.
@@ -86,7 +86,7 @@ TPlimoSystem::~TPlimoSystem() {
 
 void TPlimoSystem::Boot(const std::string& kernelFolder) {
     TReporter& r = reporter;
-    r.ReportProgress(std::string("Welcome to Plimo System Ver ") + kVersion);
+    r.ReportProgress(std::string("Welcome to Plimo System Ver ") + kVersionText);
     r.ReportProgress("A host for games written in the Plimo language");
     r.ReportProgress("Runs the kernel and project found beside the program");
     r.ReportProgress("");

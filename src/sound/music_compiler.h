@@ -8,10 +8,12 @@
 #include <string_view>
 #include <vector>
 
+#include "core/version.h"
+
 namespace plimo::sound {
 
 // Version number written into compiled music files.
-inline constexpr std::int32_t kCompiledMusicVersion = 1150;
+inline constexpr std::int32_t kCompiledMusicVersion = kVersionNumber;
 
 // Units of length per whole note: a quarter note lasts 11025 units, half a second at tempo 120.
 inline constexpr int kUnitsPerWholeNote = 44100;
