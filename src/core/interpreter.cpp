@@ -26,6 +26,7 @@ TInterpreter::TInterpreter(TVm& vm, TReporter* reporter)
 }
 
 TInterpreter::~TInterpreter() {
+    m_spareProcess.reset();
     try {
         SetNull(*m_scratch);
     } catch (const ERuntimeError&) {
@@ -64,8 +65,13 @@ void TInterpreter::RunShortProcess(TInstance& self, std::string_view method) {
     std::int32_t savedLimit = globalStepLimit;
     bool keepLimit = method != "destructor";
     try {
-        std::unique_ptr<TProcess> p = TProcess::Create(&self, method);
+        // Nested short runs (a destructor freeing another object) find no spare and make their own.
+        std::unique_ptr<TProcess> p = TProcess::create(&m_spareProcess, &self, method, nullptr, 0);
         p->Run(kHostBudget);
+        if (!p->m_destroyPending) {
+            p->park();
+            m_spareProcess = std::move(p);
+        }
     } catch (const ERuntimeError& e) {
         if (TReporter* r = reporter()) r->ReportMessage(e.text());
     }
