@@ -465,10 +465,11 @@ void TProcess::execute() {
 #undef PLIMO_OPCODE_LABEL
     };
 #define CASE(name) L_##name:
+// The count goes below 0 only when the slice is spent: one decrement and one branch per instruction.
 #define NEXT()                                                                                               \
     do {                                                                                                     \
-        if (avail <= 0) goto slice_end;                                                                      \
-        --avail;                                                                                             \
+        if (--avail < 0) [[unlikely]]                                                                        \
+            goto slice_spent;                                                                                \
         std::uint32_t op_ = static_cast<std::uint32_t>(*pc);                                                 \
         if (op_ >= static_cast<std::uint32_t>(OpcodeCount)) [[unlikely]]                                     \
             goto invalid;                                                                                    \
@@ -479,8 +480,8 @@ void TProcess::execute() {
     try {
 #ifdef PLIMO_SWITCH_DISPATCH
     dispatch:
-        if (avail <= 0) goto slice_end;
-        --avail;
+        if (--avail < 0) [[unlikely]]
+            goto slice_spent;
         switch (*pc) {
 #else
         NEXT();
@@ -979,6 +980,8 @@ void TProcess::execute() {
     // An opcode outside the table is not executed and pc stays: the slice runs out on it.
     invalid:
         NEXT();
+    slice_spent:
+        avail = 0;
     slice_end:
         STORE();
     } catch (...) {
