@@ -938,8 +938,12 @@ void TProcess::execute() {
             }
             CASE(DoForIn) {
                 // Slots from the top: index, element list, array, variable reference.
-                std::int32_t index = ValueToInt(sp[0]);
-                TElementList* list = HostAs<TElementList>(sp[1]);
+                // The index and the list are the loop's own slots, nearly always an int and a list.
+                std::int32_t index = sp[0].tag == vtInt ? sp[0].asInt() : ValueToInt(sp[0]);
+                THostObject* host = sp[1].tag == vtHost ? vm.HostAt(sp[1].bits) : nullptr;
+                TElementList* list = host && host->hostKind() == TElementList::kKind
+                                         ? static_cast<TElementList*>(host)
+                                         : nullptr;
                 // The count is read at every step, so elements appended by the body are visited too.
                 if (list && index >= 0 && index < list->Count()) {
                     if (TValue* var = sp[3].tag == vtRef ? RefTarget(sp[3]) : nullptr)
