@@ -38,9 +38,9 @@ TProcess::TProcess(TInterpreter& interp) : THostObject(kKind), m_interp(&interp)
 
 TProcess::~TProcess() {
     TVm& vm = m_interp->vm();
-    if (m_parked) unpark(); // the counts below include it again
     Kill();
     vm.FreeCells(m_stack, kStackSlots);
+    if (m_parked) return; // counted out (and its id retired) when it was set aside
     --vm.stats().processes;
     --vm.stats().stacks;
     --vm.stats().blocks;
