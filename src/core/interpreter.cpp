@@ -631,13 +631,31 @@ void TProcess::execute() {
                 ROOM(1);
                 std::int32_t i = pc[1];
                 --sp;
+                STEP(ArgValPtr_Deref);
                 if (i >= 0 && i < record(frame).argc) {
-                    *sp = receiver[-(i + 1)];
+                    const TValue& arg = receiver[-(i + 1)];
+                    // A member of the argument read next (o.x): when the slice allows that instruction too
+                    // and its hint holds, the object is not counted up and down in between. Still two
+                    // counts; the argument's slot holds the object throughout.
+                    if ((*pc == Op_DMemberValPtr || *pc == Op_DMemberValPtr_Deref) && avail > 0) {
+                        if (TValue* cell = HintedMember(vm, arg, pc)) {
+                            --avail;
+                            if (*pc == Op_DMemberValPtr) {
+                                *sp = RefTo(cell);
+                                STEP(DMemberValPtr);
+                            } else {
+                                *sp = *cell;
+                                RetainValue(*sp);
+                                STEP(DMemberValPtr_Deref);
+                            }
+                            NEXT();
+                        }
+                    }
+                    *sp = arg;
                     RetainValue(*sp);
                 } else {
                     *sp = TValue::Null();
                 }
-                STEP(ArgValPtr_Deref);
                 NEXT();
             }
             CASE(Push_Deref) {
