@@ -337,30 +337,26 @@ static TNormalFunction* FindStatic(const TVm& vm, const TValue& receiver, std::i
 
 // ---- calls and returns (on the stored registers) ----
 
-// Both are inlined into the dispatch loop, where the instruction sizes are constants. A call works on
-// the loop's own registers (it raises before it changes any), a return on the stored ones: the releases
-// of a return may run destructors.
-[[gnu::always_inline]] inline void TProcess::enterCall(TNormalFunction* fn, std::int32_t argc, std::int32_t size,
-                                                      TRegisters regs) {
-    auto& [pc, sp, frame, receiver] = regs;
+// Both are inlined into the dispatch loop, where the instruction sizes are constants.
+[[gnu::always_inline]] inline void TProcess::enterCall(TNormalFunction* fn, std::int32_t argc, std::int32_t size) {
     std::int32_t locals = static_cast<std::int32_t>(fn->localNames.size());
-    TValue* base = sp - (kFrameSlots + 1);
+    TValue* base = m_sp - (kFrameSlots + 1);
     // The locals and one temporary must fit; deeper recursion ends the process instead of overrunning.
     if (base - locals < m_stack) throw ERuntimeError(texts::kStackOverflow);
     if (!fn->body) ThrowMethodMissing(fn->GetName());
     TFrameRecord& r = record(base);
     r.function = fn;
-    r.returnPc = pc + size / 4;
+    r.returnPc = m_pc + size / 4;
     r.argc = argc;
-    r.receiver = static_cast<std::int16_t>(sp + argc - m_stack);
-    r.caller = frame ? static_cast<std::int16_t>(frame - m_stack) : -1;
+    r.receiver = static_cast<std::int16_t>(m_sp + argc - m_stack);
+    r.caller = m_frame ? static_cast<std::int16_t>(m_frame - m_stack) : -1;
     r.savedPosition[0] = m_position[0];
     r.savedPosition[1] = m_position[1];
-    receiver = sp + argc;
+    m_receiver = m_sp + argc;
     for (std::int32_t k = 0; k < locals; ++k) ClearValue(base[-k]);
-    sp = base - (locals - 1);
-    pc = reinterpret_cast<std::int32_t*>(fn->body->Code());
-    frame = base;
+    m_sp = base - (locals - 1);
+    m_pc = reinterpret_cast<std::int32_t*>(fn->body->Code());
+    m_frame = base;
 }
 
 // The release that may raise (no instance, or a count already at 0): the first error is kept.
@@ -438,7 +434,6 @@ void TProcess::execute() {
 // frames sees the registers in the process; the loop keeps them in locals otherwise.
 #define STORE() (m_pc = pc, m_sp = sp, m_frame = frame, m_receiver = receiver, m_avail = avail)
 #define LOAD() (pc = m_pc, sp = m_sp, frame = m_frame, receiver = m_receiver, avail = m_avail)
-#define REGS (TRegisters{pc, sp, frame, receiver})
 #define ROOM(n)                                                                                              \
     do {                                                                                                     \
         if (sp - (n) < stack) [[unlikely]]                                                                   \
@@ -631,31 +626,13 @@ void TProcess::execute() {
                 ROOM(1);
                 std::int32_t i = pc[1];
                 --sp;
-                STEP(ArgValPtr_Deref);
                 if (i >= 0 && i < record(frame).argc) {
-                    const TValue& arg = receiver[-(i + 1)];
-                    // A member of the argument read next (o.x): when the slice allows that instruction too
-                    // and its hint holds, the object is not counted up and down in between. Still two
-                    // counts; the argument's slot holds the object throughout.
-                    if ((*pc == Op_DMemberValPtr || *pc == Op_DMemberValPtr_Deref) && avail > 0) {
-                        if (TValue* cell = HintedMember(vm, arg, pc)) {
-                            --avail;
-                            if (*pc == Op_DMemberValPtr) {
-                                *sp = RefTo(cell);
-                                STEP(DMemberValPtr);
-                            } else {
-                                *sp = *cell;
-                                RetainValue(*sp);
-                                STEP(DMemberValPtr_Deref);
-                            }
-                            NEXT();
-                        }
-                    }
-                    *sp = arg;
+                    *sp = receiver[-(i + 1)];
                     RetainValue(*sp);
                 } else {
                     *sp = TValue::Null();
                 }
+                STEP(ArgValPtr_Deref);
                 NEXT();
             }
             CASE(Push_Deref) {
@@ -673,14 +650,12 @@ void TProcess::execute() {
                 NEXT();
             }
             CASE(DCall) {
+                STORE();
                 std::int32_t argc = pc[1];
                 if (argc < 0 || sp + argc >= stack + kStackSlots) ThrowStackOverflow();
                 TNormalFunction* fn = HintedMethod(vm, sp[argc], pc);
-                if (!fn) [[unlikely]] {
-                    STORE(); // the miss may warn
-                    fn = FindDynamic(in, sp[argc], pc);
-                }
-                enterCall(fn, argc, kOpcodeSize[Op_DCall], REGS);
+                enterCall(fn ? fn : FindDynamic(in, sp[argc], pc), argc, kOpcodeSize[Op_DCall]);
+                LOAD();
                 NEXT();
             }
             CASE(SCall) {
@@ -692,7 +667,8 @@ void TProcess::execute() {
                 // The frame's code is looked up only for the messages of a miss.
                 enterCall(fn && !fn->IsNative() ? static_cast<TNormalFunction*>(fn)
                                                 : FindStatic(vm, sp[argc], pc[2], codeOf(frame)),
-                          argc, kOpcodeSize[Op_SCall], REGS);
+                          argc, kOpcodeSize[Op_SCall]);
+                LOAD();
                 NEXT();
             }
             CASE(SuperCall) {
@@ -701,7 +677,8 @@ void TProcess::execute() {
                 if (argc < 0 || sp + argc >= stack + kStackSlots) ThrowStackOverflow();
                 TFunction* fn = FunctionFromWord(pc[2]);
                 if (!fn) ThrowMethodMissing(std::string());
-                enterCall(Callable(fn), argc, kOpcodeSize[Op_SuperCall], REGS);
+                enterCall(Callable(fn), argc, kOpcodeSize[Op_SuperCall]);
+                LOAD();
                 NEXT();
             }
             CASE(NativeCall) {
@@ -743,7 +720,8 @@ void TProcess::execute() {
                 sp[argc] = TValue::Make(vtObject, InstanceHandle(instance));
                 RetainValue(sp[argc]);
                 if (TFunction* ctor = cls->GetConstructor()) {
-                    enterCall(Callable(ctor), argc, kOpcodeSize[Op_Constructor], REGS);
+                    enterCall(Callable(ctor), argc, kOpcodeSize[Op_Constructor]);
+                    LOAD();
                 } else {
                     // No constructor: the new instance is the expression's value, as if one had returned it.
                     for (std::int32_t i = 0; i < argc; ++i) {
@@ -1016,7 +994,6 @@ void TProcess::execute() {
     }
 #undef STORE
 #undef LOAD
-#undef REGS
 #undef ROOM
 #undef STEP
 #undef JUMP

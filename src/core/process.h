@@ -111,15 +111,8 @@ private:
     // The dispatch loop of one slice; m_avail instructions at most.
     void execute();
     void reportError(const std::string& text);
-    // The dispatch loop's registers, by reference.
-    struct TRegisters {
-        std::int32_t*& pc;
-        TValue*& sp;
-        TValue*& frame;
-        TValue*& receiver;
-    };
-    // Builds the callee's frame below the arguments and enters its code (on the loop's registers).
-    void enterCall(TNormalFunction* fn, std::int32_t argc, std::int32_t size, TRegisters regs);
+    // Builds the callee's frame below the arguments and enters its code (registers in the members).
+    void enterCall(TNormalFunction* fn, std::int32_t argc, std::int32_t size);
     // Op_Ret; true when the bottom frame returned and the process stopped.
     bool leaveCall();
     TFrameRecord& record(TValue* base) const { return *reinterpret_cast<TFrameRecord*>(base + 1); }

@@ -632,8 +632,8 @@ TEST_F(InterpreterTest, AssignmentThenPopCountsAsTwoInstructions) {
     vm.FreeCells(global, 1);
 }
 
-// An argument's member read and written by name (o.x = o.x + 1), once with the hints cold and once warm
-// (the argument and member instructions then run as a pair): the same counts, stops and object counts.
+// An argument's member read and written by name (o.x = o.x + 1), once with the hints cold and once warm:
+// the same counts, stops and object counts (guards any pairing of the argument and member instructions).
 TEST_F(InterpreterTest, ArgumentMemberPairCountsAsTwoInstructions) {
     auto pt = MakeClass("Pt", {"x"}, objectClass.get());
     Method(*pt, "bump", 0, [](W& w) {
