@@ -364,7 +364,8 @@ TElementList& ListArg(TValue* base) {
 
 // Argument i as an index below limit; outside it, the host list's index error.
 int32_t IndexArg(TValue* base, int32_t i, int32_t limit) {
-    int32_t index = ArgInt(Arg(base, i));
+    const TValue& arg = Arg(base, i);
+    int32_t index = arg.tag == vtInt ? arg.asInt() : ArgInt(arg); // an int, in every array loop
     if (index < 0 || index >= limit)
         throw ERuntimeError("List index out of bounds (" + std::to_string(index) + ")");
     return index;

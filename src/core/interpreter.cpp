@@ -26,6 +26,7 @@ TInterpreter::TInterpreter(TVm& vm, TReporter* reporter)
 }
 
 TInterpreter::~TInterpreter() {
+    m_spareProcess.reset();
     try {
         SetNull(*m_scratch);
     } catch (const ERuntimeError&) {
@@ -64,8 +65,13 @@ void TInterpreter::RunShortProcess(TInstance& self, std::string_view method) {
     std::int32_t savedLimit = globalStepLimit;
     bool keepLimit = method != "destructor";
     try {
-        std::unique_ptr<TProcess> p = TProcess::Create(&self, method);
+        // Nested short runs (a destructor freeing another object) find no spare and make their own.
+        std::unique_ptr<TProcess> p = TProcess::create(&m_spareProcess, &self, method, nullptr, 0);
         p->Run(kHostBudget);
+        if (!p->m_destroyPending) {
+            p->park();
+            m_spareProcess = std::move(p);
+        }
     } catch (const ERuntimeError& e) {
         if (TReporter* r = reporter()) r->ReportMessage(e.text());
     }
@@ -459,10 +465,11 @@ void TProcess::execute() {
 #undef PLIMO_OPCODE_LABEL
     };
 #define CASE(name) L_##name:
+// The count goes below 0 only when the slice is spent: one decrement and one branch per instruction.
 #define NEXT()                                                                                               \
     do {                                                                                                     \
-        if (avail <= 0) goto slice_end;                                                                      \
-        --avail;                                                                                             \
+        if (--avail < 0) [[unlikely]]                                                                        \
+            goto slice_spent;                                                                                \
         std::uint32_t op_ = static_cast<std::uint32_t>(*pc);                                                 \
         if (op_ >= static_cast<std::uint32_t>(OpcodeCount)) [[unlikely]]                                     \
             goto invalid;                                                                                    \
@@ -473,8 +480,8 @@ void TProcess::execute() {
     try {
 #ifdef PLIMO_SWITCH_DISPATCH
     dispatch:
-        if (avail <= 0) goto slice_end;
-        --avail;
+        if (--avail < 0) [[unlikely]]
+            goto slice_spent;
         switch (*pc) {
 #else
         NEXT();
@@ -931,8 +938,12 @@ void TProcess::execute() {
             }
             CASE(DoForIn) {
                 // Slots from the top: index, element list, array, variable reference.
-                std::int32_t index = ValueToInt(sp[0]);
-                TElementList* list = HostAs<TElementList>(sp[1]);
+                // The index and the list are the loop's own slots, nearly always an int and a list.
+                std::int32_t index = sp[0].tag == vtInt ? sp[0].asInt() : ValueToInt(sp[0]);
+                THostObject* host = sp[1].tag == vtHost ? vm.HostAt(sp[1].bits) : nullptr;
+                TElementList* list = host && host->hostKind() == TElementList::kKind
+                                         ? static_cast<TElementList*>(host)
+                                         : nullptr;
                 // The count is read at every step, so elements appended by the body are visited too.
                 if (list && index >= 0 && index < list->Count()) {
                     if (TValue* var = sp[3].tag == vtRef ? RefTarget(sp[3]) : nullptr)
@@ -973,6 +984,8 @@ void TProcess::execute() {
     // An opcode outside the table is not executed and pc stays: the slice runs out on it.
     invalid:
         NEXT();
+    slice_spent:
+        avail = 0;
     slice_end:
         STORE();
     } catch (...) {

@@ -103,6 +103,9 @@ private:
     std::string m_lastWarning;
     std::set<std::string> m_shownWarnings;
     std::int32_t m_liveProcesses = 0;
+    // The last short process, parked with its stack: destructors run by the hundred thousand, and
+    // making and freeing a process each time cost more than the destructor's own code.
+    std::unique_ptr<TProcess> m_spareProcess;
 };
 
 // For the host's snippets and generator scripts: creates a process on self for method, runs it to its

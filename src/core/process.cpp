@@ -1,6 +1,7 @@
 #include "core/process.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <stdexcept>
 
 #include "classes/function.h"
@@ -36,9 +37,10 @@ TProcess::TProcess(TInterpreter& interp) : THostObject(kKind), m_interp(&interp)
 }
 
 TProcess::~TProcess() {
-    Kill();
     TVm& vm = m_interp->vm();
+    Kill();
     vm.FreeCells(m_stack, kStackSlots);
+    if (m_parked) return; // counted out (and its id retired) when it was set aside
     --vm.stats().processes;
     --vm.stats().stacks;
     --vm.stats().blocks;
@@ -57,6 +59,40 @@ void TProcess::Destroy(TProcess* p) {
 
 std::unique_ptr<TProcess> TProcess::Create(TInstance* self, std::string_view method, const TValue* args,
                                            std::int32_t argc) {
+    return create(nullptr, self, method, args, argc);
+}
+
+void TProcess::park() {
+    Kill();
+    TVm& vm = m_interp->vm();
+    vm.RetireHostId(*this);
+    --vm.stats().processes;
+    --vm.stats().stacks;
+    --vm.stats().blocks;
+    --m_interp->m_liveProcesses;
+    m_parked = true;
+}
+
+void TProcess::unpark() {
+    TVm& vm = m_interp->vm();
+    vm.RenewHostId(*this);
+    ++vm.stats().processes;
+    ++vm.stats().stacks;
+    ++vm.stats().blocks;
+    ++m_interp->m_liveProcesses;
+    m_parked = false;
+    // The state of a new process: zeroed stack (as the heap hands out), no frame, nothing run.
+    std::memset(static_cast<void*>(m_stack), 0, kStackSlots * sizeof(TValue));
+    m_avail = m_ran = 0;
+    m_suspended = m_halted = m_released = m_running = m_destroyPending = false;
+    m_errorState = 0;
+    m_frame = m_sp = m_receiver = m_result = nullptr;
+    m_pc = nullptr;
+    m_position[0] = m_position[1] = m_position[2] = 0;
+}
+
+std::unique_ptr<TProcess> TProcess::create(std::unique_ptr<TProcess>* spare, TInstance* self,
+                                           std::string_view method, const TValue* args, std::int32_t argc) {
     TInterpreter* interp = TInterpreter::Current();
     if (!interp) throw std::logic_error("a process needs a live TInterpreter");
     TRTTI* cls = self ? InstanceClass(self) : nullptr;
@@ -82,7 +118,13 @@ std::unique_ptr<TProcess> TProcess::Create(TInstance* self, std::string_view met
     // Receiver, arguments, frame record and locals must fit, with room left for the code's temporaries.
     if (1 + argc + kFrameSlots + locals >= kStackSlots) throw ERuntimeError(texts::kStackOverflow);
 
-    std::unique_ptr<TProcess> p(new TProcess(*interp));
+    std::unique_ptr<TProcess> p;
+    if (spare && *spare && (*spare)->m_interp == interp) {
+        p = std::move(*spare);
+        p->unpark();
+    } else {
+        p.reset(new TProcess(*interp));
+    }
     TValue* receiver = p->m_stack + (kStackSlots - 1);
     p->m_receiver = receiver;
     if (self) SetObject(*receiver, self);

@@ -100,6 +100,13 @@ public:
 private:
     friend class TInterpreter;
     explicit TProcess(TInterpreter& interp);
+    // Create's work; a spare process (see park) is taken from spare when given, instead of a new one.
+    static std::unique_ptr<TProcess> create(std::unique_ptr<TProcess>* spare, TInstance* self,
+                                            std::string_view method, const TValue* args, std::int32_t argc);
+    // After its run: kills the process and sets it aside with its stack, counted and registered as gone.
+    void park();
+    // Takes a parked process up again as if freshly made.
+    void unpark();
 
     // The dispatch loop of one slice; m_avail instructions at most.
     void execute();
@@ -123,6 +130,7 @@ private:
     std::uint8_t m_errorState = 0;
     bool m_running = false;
     bool m_destroyPending = false;
+    bool m_parked = false;
     TValue* m_frame = nullptr; // base of the current frame
     TValue* m_sp = nullptr;
     TValue* m_receiver = nullptr;

@@ -1,5 +1,6 @@
 #include "core/value.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -322,6 +323,32 @@ void FloatArith(TArithOp op, TValue& l, const TValue& r) {
 
 } // namespace
 
+namespace {
+
+// Appends v's text as ValueToText gives it, without the intermediate copies for the operands string
+// building meets most: strings (their body) and ints.
+void AppendText(std::string& out, const TValue& v) {
+    if (v.tag == vtInt) {
+        char digits[16];
+        out.append(digits, std::to_chars(digits, digits + sizeof digits, v.asInt()).ptr);
+    } else if (IsStringObject(v)) {
+        out += StringText(ObjectOf(v));
+    } else {
+        out += ValueToText(v);
+    }
+}
+
+// l + r as text. Both texts are read before the new string is made: making it may reuse a pooled block
+// and run a destructor.
+TInstance* ConcatText(const TValue& l, const TValue* r) {
+    std::string text;
+    AppendText(text, l);
+    if (r) AppendText(text, *r);
+    return MakeString(text);
+}
+
+} // namespace
+
 void ArithValuesGeneral(TArithOp op, TValue& l, TValue& r) {
     if (IsNumber(l)) {
         if (IsNumber(r)) {
@@ -333,7 +360,7 @@ void ArithValuesGeneral(TArithOp op, TValue& l, TValue& r) {
             return;
         }
         if (r.tag == vtObject && op == TArithOp::Add) {
-            TInstance* s = MakeString(ValueToText(l) + ValueToText(r));
+            TInstance* s = ConcatText(l, &r);
             SetObject(l, s);
         }
         TValue operand = r;
@@ -343,8 +370,7 @@ void ArithValuesGeneral(TArithOp op, TValue& l, TValue& r) {
     }
     if (l.tag == vtObject) {
         if (op == TArithOp::Add) {
-            std::string right = r.tag == vtNull || r.tag == vtUnset ? std::string() : ValueToText(r);
-            TInstance* s = MakeString(ValueToText(l) + right);
+            TInstance* s = ConcatText(l, r.tag == vtNull || r.tag == vtUnset ? nullptr : &r);
             SetObject(l, s);
         }
         TValue operand = r;

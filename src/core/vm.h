@@ -114,6 +114,10 @@ public:
     // the object that had it before.
     std::uint32_t RegisterHost(THostObject* object);
     void UnregisterHost(std::uint32_t id);
+    // For an object set aside for reuse: its id dies now, and it gets a fresh one when taken up again,
+    // exactly as if it had been destroyed and a new one made.
+    void RetireHostId(THostObject& object) { UnregisterHost(object.m_id); }
+    void RenewHostId(THostObject& object) { object.m_id = RegisterHost(&object); }
     THostObject* HostAt(std::uint32_t id) const {
         std::uint32_t index = id & kHostIndexMask;
         if (index == 0 || index >= m_hosts.size()) return nullptr;

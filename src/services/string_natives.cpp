@@ -34,6 +34,28 @@ std::string SelfText(TValue* base) {
     return ValueToText(This(base));
 }
 
+// The receiver's text for reading only: a string's own body, not a copy of it (length and substring
+// run in every string loop); any other receiver's display text is held here.
+class TSelfView {
+public:
+    explicit TSelfView(TValue* base) {
+        const TValue& self = This(base);
+        if (self.tag == vtObject && self.bits && IsStringObject(self)) {
+            m_view = StringText(ObjectOf(self));
+        } else {
+            m_copy = ValueToText(self);
+            m_view = m_copy;
+        }
+    }
+    TSelfView(const TSelfView&) = delete;
+    TSelfView& operator=(const TSelfView&) = delete;
+    std::string_view text() const { return m_view; }
+
+private:
+    std::string m_copy;
+    std::string_view m_view;
+};
+
 void FreeBody(TValue* base, int32_t count, int32_t) {
     if (count < 1) return;
     delete HostAs<TfString>(Arg(base, 1));
@@ -57,10 +79,12 @@ void Strcat(TValue* base, int32_t count, int32_t) {
 
 void Substring(TValue* base, int32_t count, int32_t, bool wide) {
     if (count < 1) return;
-    std::string text = SelfText(base);
+    TSelfView self(base);
+    std::string_view text = self.text();
     int32_t start = ArgInt(Arg(base, 1));
     int32_t end =
         count >= 2 ? ArgInt(Arg(base, 2)) : static_cast<int32_t>(wide ? SjisCharCount(text) : text.size());
+    // The piece is copied out before the result replaces the receiver (and may free its body).
     ResultString(base, SubstringOf(text, start, end, wide));
 }
 
@@ -72,11 +96,11 @@ void WideSubstring(TValue* base, int32_t count, int32_t zero) {
 }
 
 void Length(TValue* base, int32_t, int32_t) {
-    ResultInt(base, static_cast<int32_t>(SelfText(base).size()));
+    ResultInt(base, static_cast<int32_t>(TSelfView(base).text().size()));
 }
 
 void WideLength(TValue* base, int32_t, int32_t) {
-    ResultInt(base, static_cast<int32_t>(SjisCharCount(SelfText(base))));
+    ResultInt(base, static_cast<int32_t>(SjisCharCount(TSelfView(base).text())));
 }
 
 void CharAt(TValue* base, int32_t count, int32_t) {

@@ -632,6 +632,46 @@ TEST_F(InterpreterTest, AssignmentThenPopCountsAsTwoInstructions) {
     vm.FreeCells(global, 1);
 }
 
+// An argument's member read and written by name (o.x = o.x + 1), once with the hints cold and once warm:
+// the same counts, stops and object counts (guards any pairing of the argument and member instructions).
+TEST_F(InterpreterTest, ArgumentMemberPairCountsAsTwoInstructions) {
+    auto pt = MakeClass("Pt", {"x"}, objectClass.get());
+    Method(*pt, "bump", 0, [](W& w) {
+        w.WriteArgValPtr(0); // @0, fused with its Deref
+        w.WriteDeref();
+        w.WriteDMemberValPtr("x"); // @12
+        w.WriteArgValPtr(0);       // @24
+        w.WriteDeref();
+        w.WriteDMemberValPtr("x"); // @36, fused with its Deref
+        w.WriteDeref();
+        w.WritePushInt(1); // @52
+        w.WriteOperator("+");
+        w.WriteOperator("=");
+        w.WriteRet();
+    });
+    TInstance* o = pt->NewInstance();
+    SetInt(o->members()[0], 5);
+    TValue arg = TValue::Null();
+    SetObject(arg, o);
+    std::int32_t held = o->refCount;
+    for (int round = 0; round < 2; ++round) {
+        auto p = TProcess::Create(o, "bump", &arg, 1);
+        p->Run(1); // the argument only: the member instruction is left
+        EXPECT_EQ(p->PcOffset(), 12) << round;
+        EXPECT_EQ(p->StackSlot(p->StackTop())->tag, vtObject) << round;
+        EXPECT_EQ(o->refCount, held + 3) << round; // receiver, argument and the pushed copy
+        p->Run(3); // member, argument, member
+        EXPECT_EQ(p->PcOffset(), 52) << round;
+        EXPECT_EQ(ValueToText(*p->StackSlot(p->StackTop())), std::to_string(5 + round)) << round;
+        EXPECT_EQ(o->refCount, held + 2) << round;
+        p->Run(0);
+        EXPECT_EQ(ResultText(*p), std::to_string(6 + round)) << round;
+        EXPECT_EQ(ValueToText(o->members()[0]), std::to_string(6 + round)) << round;
+    }
+    EXPECT_EQ(o->refCount, held);
+    SetNull(arg);
+}
+
 TEST_F(InterpreterTest, InvalidOpcodeSpendsTheSliceWithoutMoving) {
     mainClass = MakeClass("Main", {}, objectClass.get());
     std::int32_t words[] = {77, Op_Halt};

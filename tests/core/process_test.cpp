@@ -2,6 +2,9 @@
 // processes of destructors and mark methods.
 #include <gtest/gtest.h>
 
+#include <utility>
+#include <vector>
+
 #include "core/errors.h"
 #include "core/instance.h"
 #include "interp_fixture.h"
@@ -237,6 +240,61 @@ TEST_F(ProcessTest, MarkMethodKeepsTheStepLimit) {
     EXPECT_EQ(interp.globalStepLimit, 5000);
     interp.RunShortProcess(*cls->NewInstance(), "missing"); // reported, not raised
     EXPECT_EQ(reporter.messages.back(), Utf8ToSjis("メソッドmissingは未定義です"));
+}
+
+// The process a short run gets is set aside and taken up again by the next one; every run must still
+// look like a new process: a new id (the old one dead), a clean stack, the counts of a fresh one.
+struct ShortRunLog {
+    std::vector<std::uint32_t> ids;
+    std::vector<std::int32_t> tops, live, ran;
+    TInstance* nested = nullptr;
+};
+ShortRunLog g_short;
+
+TEST_F(ProcessTest, ShortRunsLookLikeNewProcesses) {
+    g_short = {};
+    TNativeFunction* probe = Native(*objectClass, "probe", [](TValue*, std::int32_t, std::int32_t) {
+        TInterpreter* in = TInterpreter::Current();
+        TProcess* p = in->currentProcess;
+        g_short.ids.push_back(p->hostId());
+        g_short.tops.push_back(p->StackTop());
+        g_short.live.push_back(in->LiveProcesses());
+        g_short.ran.push_back(p->Avail());
+        if (TInstance* n = std::exchange(g_short.nested, nullptr)) in->RunShortProcess(*n, "check");
+    });
+    // Leaves a string on the stack and ends with an error, so the next run meets a used process.
+    Method(*cls, "check", 0, [&](W& w) {
+        w.WritePushString("left");
+        w.WritePushThis();
+        w.WriteNativeCall(probe, 0, "probe");
+        w.WritePop();
+        w.WritePushInt(1);
+        w.WritePushInt(0);
+        w.WriteOperator("%");
+        w.WriteRet();
+    });
+    long processes = vm.stats().processes, stacks = vm.stats().stacks;
+    TInstance* thing = cls->NewInstance();
+    ++thing->refCount;
+    interp.RunShortProcess(*thing, "check");
+    interp.RunShortProcess(*thing, "check");
+    g_short.nested = thing; // a short run inside a short run: the spare is in use, a second process runs
+    interp.RunShortProcess(*thing, "check");
+
+    ASSERT_EQ(g_short.ids.size(), 4u);
+    for (std::size_t i = 0; i < g_short.ids.size(); ++i) {
+        EXPECT_EQ(vm.HostAt(g_short.ids[i]), nullptr) << i;
+        for (std::size_t j = 0; j < i; ++j) EXPECT_NE(g_short.ids[i], g_short.ids[j]) << i << "," << j;
+        EXPECT_EQ(g_short.tops[i], g_short.tops[0]) << i;
+        EXPECT_EQ(g_short.ran[i], g_short.ran[0]) << i;
+    }
+    EXPECT_EQ(g_short.live, (std::vector<std::int32_t>{1, 1, 1, 2}));
+    EXPECT_EQ(interp.LiveProcesses(), 0);
+    EXPECT_EQ(vm.stats().processes, processes);
+    EXPECT_EQ(vm.stats().stacks, stacks);
+    EXPECT_EQ(reporter.messages.size(), 4u);
+    for (TInstance* s : stringClass->Pool()) EXPECT_LE(s->refCount, 0);
+    EXPECT_EQ(thing->refCount, 1);
 }
 
 } // namespace

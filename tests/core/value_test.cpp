@@ -143,6 +143,33 @@ TEST_F(ValueTest, AddingToAStringMakesANewString) {
     ReleaseValue(a);
 }
 
+// Each kind of operand joins a string with its display text, on either side.
+TEST_F(ValueTest, ConcatenationUsesEachOperandsText) {
+    auto foo = MakeClass("Foo", {});
+    TValue obj = Obj(foo->NewInstance());
+    TValue s = Str("s");
+    for (TValue other : {TValue::Int(-7), TValue::Int(std::numeric_limits<std::int32_t>::min()), TValue::Int(0),
+                         TValue::Float(2.5f), TValue::Error(3), obj, s}) {
+        std::string text = ValueToText(other);
+        TValue l = s, r = other;
+        RetainValue(l);
+        RetainValue(r);
+        ArithValues(TArithOp::Add, l, r);
+        EXPECT_EQ(ValueToText(l), "s" + text);
+        SetNull(l);
+        if (other.tag == vtError) continue; // an error on the left gives way to the string itself
+        l = other;
+        r = s;
+        RetainValue(l);
+        RetainValue(r);
+        ArithValues(TArithOp::Add, l, r);
+        EXPECT_EQ(ValueToText(l), text + "s") << text;
+        SetNull(l);
+    }
+    ReleaseValue(s);
+    ReleaseValue(obj);
+}
+
 TEST_F(ValueTest, OtherOperationsLeaveObjectsUnchanged) {
     auto foo = MakeClass("Foo", {"x"});
     TValue obj = Obj(foo->NewInstance());
