@@ -155,13 +155,16 @@ TInstance* TRTTI::NewInstance() {
             block = b;
             break;
         }
+    if (block && block->refCount == 0) {
+        DestroyInstance(block);
+        if (block->refCount > 0) block = nullptr; // its destructor kept it alive
+    }
     if (!block) {
         block = vm.AllocInstanceBlock(static_cast<std::uint32_t>(blockSize));
         block->classId = hostId();
         block->refCount = -1;
         m_pool.push_back(block);
     }
-    if (block->refCount == 0) DestroyInstance(block);
     block->refCount = 0;
     block->mark = 0;
     block->classId = hostId();

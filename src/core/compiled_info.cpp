@@ -71,6 +71,8 @@ std::int32_t InstructionSize(const TCompiledInfo& code, std::int32_t offset) {
         // The length word must be there and sane before the view may add it.
         std::int32_t len = code.WordAt(offset + 4);
         if (len < 4 || (len & 3) != 0) return 0;
+        // Checked before the add, so a length near the int range cannot wrap the size negative.
+        if (len > code.Size() - offset - 8) return 0;
     }
     std::int32_t size = TInstruction{reinterpret_cast<const std::int32_t*>(code.Code() + offset)}.Size();
     return size <= code.Size() - offset ? size : 0;

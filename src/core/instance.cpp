@@ -33,9 +33,13 @@ void DestroyInstance(TInstance* instance) {
     if (cls->GetDestructor() && vm.methodRunner) {
         // Pinned while the destructor runs, so an instance the destructor creates cannot take this
         // block (and run this destructor again) before it is freed.
+        std::int32_t before = instance->refCount;
         ++instance->refCount;
         vm.methodRunner->RunShortProcess(*instance, "destructor");
         --instance->refCount;
+        // A destructor that stored `this` somewhere brought the instance back: destroying it now would
+        // leave that reference naming whatever instance reuses the block next.
+        if (instance->refCount > before) return;
     }
     std::int32_t count =
         cls->blockSize < 0 ? 0 : (cls->blockSize - static_cast<std::int32_t>(sizeof(TInstance))) / 8;

@@ -231,5 +231,16 @@ TEST_F(ProgWriterTest, ListingRejectsUnknownOpcodes) {
     EXPECT_EQ(lines.size(), 1u);
 }
 
+TEST_F(ProgWriterTest, StringLengthThatOverflowsTheSizeIsRefused) {
+    // A length word near the top of the int range must not wrap the instruction size to a negative step.
+    std::int32_t words[] = {Op_PushString, 0x7FFFFFFC, 0, Op_Halt};
+    TCompiledInfo b(reinterpret_cast<const std::uint8_t*>(words), sizeof words, {}, nullptr);
+    EXPECT_EQ(InstructionSize(b, 0), 0);
+    EXPECT_THROW(FuseCode(b), ECodeError);
+    EXPECT_THROW(VerifyCode(b, 0), ECodeError);
+    std::vector<std::string> lines;
+    EXPECT_THROW(ListCode(b, lines), ECodeError);
+}
+
 } // namespace
 } // namespace plimo
