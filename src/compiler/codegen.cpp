@@ -207,9 +207,11 @@ void TGenerator::Program(const TResultList& n) {
     Gen(n.List(0));
     if (ctx.found) {
         auto* parent = dynamic_cast<TRTTI*>(ctx.found);
-        // A class among its own ancestors would make every walk up the superclass chain endless.
+        // A class among its own ancestors would make every walk up the superclass chain endless. It
+        // waits, uncompiled and without a parent, like a class whose parent is not compiled yet, so
+        // that initialisation finds no progress and reports the cycle.
         for (const TRTTI* k = parent; k; k = k->superclass)
-            if (k == &cls) ctx.Fail(texts::kCyclicExtends.sjis());
+            if (k == &cls) return;
         cls.superclass = parent;
         // An uncompiled parent leaves this class uncompiled too; it is compiled again once the
         // parent is.
@@ -460,7 +462,8 @@ void TGenerator::Const(const TResultList& n) {
         errno = 0;
         char* end = nullptr;
         float x = std::strtof(digits.c_str(), &end);
-        if (end == digits.c_str() || *end != 0 || errno == ERANGE || !std::isfinite(x))
+        // An underflow to zero or a denormal keeps the value strtof gives; only an overflow fails.
+        if (end == digits.c_str() || *end != 0 || !std::isfinite(x))
             throw ENumberError("'" + digits + texts::kInvalidFloat.sjis());
         W().WritePushFloat(x);
     } else {
@@ -519,6 +522,8 @@ void TGenerator::LVal(const TResultList& n) {
         Gen(rest->List(k));
     });
     if (ctx.chainState == TChainState::AtResource) ctx.Fail(texts::kResourceNotValue.sjis());
+    // A bare `super` pushes nothing: the code around it would read below the stack.
+    if (ctx.chainState == TChainState::AfterSuper) ctx.Fail("super" + texts::kSuperMemberSuffix.sjis());
     ctx.lvalue = target;
 }
 

@@ -19,7 +19,6 @@ inline const SysText kResourceNotValue{"リソースは直接参照できませ�
 inline const SysText kResourceCall{"リソースはメソッド呼び出しできません"};
 inline const SysText kNoParentConstructor{"親クラスにコンストラクタがありません"};
 inline const SysText kNoParentClass{"親クラスがないため、superを呼び出せません"};
-inline const SysText kCyclicExtends{"循環参照があります"};
 inline const SysText kInvalidInteger{"' は整数値ではありません"};
 inline const SysText kInvalidFloat{"' は浮動小数点数値ではありません"};
 inline const SysText kNotBytecodeFunction{"はNative関数と同じ名前です"};

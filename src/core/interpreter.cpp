@@ -454,9 +454,11 @@ void TProcess::execute() {
     } while (0)
 
 #ifdef PLIMO_SWITCH_DISPATCH
+// Only PREDICT jumps to the labels here, so most of them go unused.
 #define CASE(name)                                                                                           \
     case Op_##name:                                                                                          \
-    L_##name:
+    L_##name:                                                                                                \
+    __attribute__((unused));
 #define NEXT() goto dispatch
 #else
     static const void* const kDispatch[OpcodeCount] = {

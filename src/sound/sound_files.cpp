@@ -1,6 +1,7 @@
 #include "sound/sound_files.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <vector>
 
@@ -20,6 +21,9 @@ bool TMusic::Empty() const {
 }
 
 TSoundStatus TMusic::LoadMusic(const std::string& file, const std::function<void()>& stopMusic) {
+    // A folder opens as a stream on Linux and only fails to read: it is no file to open either.
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(file, ec)) return ssCannotOpen;
     std::ifstream in(file, std::ios::binary | std::ios::ate);
     if (!in) return ssCannotOpen;
     const std::int64_t fileSize = in.tellg();

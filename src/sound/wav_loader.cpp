@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -27,8 +28,9 @@ std::size_t Find(std::span<const std::uint8_t> bytes, std::string_view tag) {
 } // namespace
 
 bool TWavLoader::Load(const std::string& file) {
+    std::error_code ec;
     std::ifstream in(file, std::ios::binary);
-    if (!in) {
+    if (!in || !std::filesystem::is_regular_file(file, ec)) {
         *this = TWavLoader();
         openFailed = true;
         return false;

@@ -126,8 +126,11 @@ TEST_F(CoreNatives, ValueOfReadsNumbersFromText) {
         TValue r = O("valueOf", TValue::Null(), {s});
         ReleaseValue(s);
         ASSERT_EQ(r.tag, c.tag) << c.text;
-        if (c.tag == vtInt) EXPECT_EQ(r.asInt(), static_cast<std::int32_t>(c.value));
-        if (c.tag == vtFloat) EXPECT_FLOAT_EQ(r.asFloat(), c.value);
+        if (c.tag == vtInt) {
+            EXPECT_EQ(r.asInt(), static_cast<std::int32_t>(c.value));
+        } else if (c.tag == vtFloat) {
+            EXPECT_FLOAT_EQ(r.asFloat(), c.value);
+        }
     }
     ExpectInt(O("valueOf", TValue::Null(), {I(3)}), 3);
     TValue big = Str("99999999999");

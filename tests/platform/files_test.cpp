@@ -61,7 +61,9 @@ TEST_F(FilesTest, AFailedWriteLeavesTheOldFile) {
     ::chmod((dir + "/Kernel").c_str(), 0500); // the temporary file cannot be made
     bool written = WriteFileAtomic(target, "new");
     ::chmod((dir + "/Kernel").c_str(), 0700);
-    if (::geteuid() != 0) EXPECT_FALSE(written);
+    if (::geteuid() != 0) {
+        EXPECT_FALSE(written);
+    }
     std::string contents;
     ASSERT_TRUE(ReadWholeFile(target, contents));
     EXPECT_EQ(contents, written ? "new" : "old");

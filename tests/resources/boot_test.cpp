@@ -193,9 +193,10 @@ TEST(RealKernel, CompilesAndBindsWithoutMessages) {
         EXPECT_TRUE(cls->compiled) << cls->name;
         for (std::int32_t i = 0; i < cls->MethodCount(); ++i) {
             TFunction* f = cls->MethodAt(i);
-            if (f->IsNative())
+            if (f->IsNative()) {
                 EXPECT_NE(static_cast<TNativeFunction*>(f)->proc, &TNativeFunction::Unbound)
                     << cls->name << "." << f->GetName();
+            }
         }
     }
 }

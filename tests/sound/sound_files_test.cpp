@@ -48,6 +48,7 @@ TEST(LoadMusic, StatusCodes) {
     TempDir dir("music_status");
     TMusic music;
     EXPECT_EQ(music.LoadMusic((dir.path / "none.svo").string()), ssCannotOpen);
+    EXPECT_EQ(music.LoadMusic(dir.path.string()), ssCannotOpen); // a folder is no file
 
     ASSERT_EQ(music.LoadMusic(dir.Write("old.svo", MusicFile(1000, 10, TenBlocks(1)))), ssSuccess);
     // Nine channels: damaged, and the loaded music stays.

@@ -110,6 +110,8 @@ TEST(LoadWave, ReportsItsStatus) {
     TSoundStatus status = ssSuccess;
     EXPECT_EQ(LoadWave((dir.path / "missing.wav").string(), status), nullptr);
     EXPECT_EQ(status, ssCannotOpen);
+    EXPECT_EQ(LoadWave(dir.path.string(), status), nullptr); // a folder is no file
+    EXPECT_EQ(status, ssCannotOpen);
     EXPECT_EQ(LoadWave(dir.Write("junk.wav", {1, 2, 3}), status), nullptr);
     EXPECT_EQ(status, ssNoFormat);
     auto empty = LoadWave(dir.Write("nodata.wav", MakeWav(44100, 8, 1, {}, false)), status);
