@@ -32,7 +32,7 @@ const ErrorCase kErrors[] = {
     {"extends P; x = super;", "C:super : super.の後ろにはメソッド呼び出ししか記述できません"},
     {"extends P; super = 3;", "C:super : super.の後ろにはメソッド呼び出ししか記述できません"},
     {"extends P; super++;", "C:super : super.の後ろにはメソッド呼び出ししか記述できません"},
-    {"print(super);", "C:super : super.の後ろにはメソッド呼び出ししか記述できません"},
+    {"extends P; f(super);", "C:super : super.の後ろにはメソッド呼び出ししか記述できません"},
     {"super(1);", "C:親クラスがないため、superを呼び出せません"},
     {"extends P; super(1);", "C:親クラスにコンストラクタがありません"},
     {"2147483648;", "'2147483648' は整数値ではありません"},
