@@ -34,6 +34,9 @@ int RunFiles(const std::vector<std::string>& args) {
         std::fputs("usage: plimo --run FILE.plimo [MORE.plimo ...]\n", stderr);
         return kUsage;
     }
+    // Line by line, so that what was printed is there even when the program is killed, and keeps its
+    // order with the messages on standard error.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     THeadlessReporter reporter(stderr);
     TPlimoSystem system(reporter);
     system.runtime.printHook = WriteStdout;

@@ -1,6 +1,7 @@
 // Printing, globals, reflection, numbers and arrays: the natives every script object has.
 #include "classes/core_natives.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -249,9 +250,11 @@ void SetGenAttr(TValue* base, int32_t count, int32_t) {
 
 void Rnd(TValue* base, int32_t count, int32_t) {
     TRuntime& rt = TRuntime::Get();
-    if (count < 1)
-        ResultFloat(base, static_cast<float>(static_cast<double>(rt.NextRandom()) / 1073741824.0));
-    else
+    if (count < 1) {
+        // A state within 32 of 2^30 would round up to 1.0 in single precision; the range ends below 1.
+        float x = static_cast<float>(static_cast<double>(rt.NextRandom()) / 1073741824.0);
+        ResultFloat(base, std::min(x, std::nextafter(1.0f, 0.0f)));
+    } else
         ResultInt(base, rt.RandomBelow(ArgInt(Arg(base, 1))));
 }
 

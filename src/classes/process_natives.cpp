@@ -60,16 +60,11 @@ void Kill(TValue* base, int32_t count, int32_t) {
 }
 
 // Only processes scripts made are freed (the root process handed out by currentProcess is the host's).
-// One that is still running (it frees itself, or an outer run is inside it) cannot lose its stack under
-// the interpreter: it is stopped and stays with the runtime, which destroys it at the end.
+// One that is still running (it frees itself, or an outer run is inside it) is killed at once, which
+// releases what its stack holds, and deleted when its run returns.
 void Free(TValue* base, int32_t count, int32_t) {
     TProcess* p = ProcessArg(base, count);
-    if (!p) return;
-    if (p->Running()) {
-        p->Stop();
-        return;
-    }
-    if (TRuntime::Get().ReleaseProcess(p)) delete p;
+    if (p && TRuntime::Get().ReleaseProcess(p)) TProcess::Destroy(p);
 }
 
 void ProcMark(TValue* base, int32_t count, int32_t) {

@@ -1,5 +1,6 @@
 #include "classes/runtime.h"
 
+#include <bit>
 #include <cmath>
 #include <numbers>
 
@@ -45,6 +46,15 @@ std::int32_t TRuntime::RandomBelow(std::int32_t n) {
     std::uint32_t c = (1u << 30) / static_cast<std::uint32_t>(n);
     // Above 2^30 there is no bucket to divide by, and every state is below n already.
     if (c == 0) return static_cast<std::int32_t>(NextRandom());
+    // The multiplier is odd, so a state keeps its power of two (2^k) and its odd part keeps its
+    // remainder mod 4; every other state of that shape comes round. When none of them is below c^2 the
+    // loop could never end (rnd(600000000) from the start-up state): one draw is made instead and its
+    // quotient brought below c, which keeps the results below c as the loop's would be.
+    if (randomState != 0) {
+        const int k = std::countr_zero(randomState);
+        const std::uint64_t smallest = std::uint64_t(randomState >> k & 3u) << k;
+        if (smallest >= std::uint64_t(c) * c) return static_cast<std::int32_t>(NextRandom() / c % c);
+    }
     std::uint32_t q;
     do q = NextRandom() / c;
     while (q >= c);

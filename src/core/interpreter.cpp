@@ -100,6 +100,9 @@ void TProcess::Run(std::int32_t budget) {
     // A process already inside its own Run (a native running its caller) is left alone.
     if (!m_frame || m_halted || m_running) return;
     TInterpreter& in = *m_interp;
+    // Too deep: the error belongs to the caller (the native or host code asking for this run).
+    if (in.m_runDepth >= TInterpreter::kMaxRunDepth) throw ERuntimeError(texts::kStackOverflow);
+    ++in.m_runDepth;
     TProcess* saved = in.currentProcess;
     in.currentProcess = this;
     m_suspended = false;
@@ -124,6 +127,7 @@ void TProcess::Run(std::int32_t budget) {
     }
     m_running = false;
     in.currentProcess = saved;
+    --in.m_runDepth;
     if (m_destroyPending) delete this; // freed while it ran (TProcess::Destroy): nothing touches it now
 }
 
@@ -338,7 +342,8 @@ static TNormalFunction* FindStatic(const TVm& vm, const TValue& receiver, std::i
 // ---- calls and returns (on the stored registers) ----
 
 // Both are inlined into the dispatch loop, where the instruction sizes are constants.
-[[gnu::always_inline]] inline void TProcess::enterCall(TNormalFunction* fn, std::int32_t argc, std::int32_t size) {
+[[gnu::always_inline]] inline void TProcess::enterCall(TNormalFunction* fn, std::int32_t argc,
+                                                       std::int32_t size) {
     std::int32_t locals = static_cast<std::int32_t>(fn->localNames.size());
     TValue* base = m_sp - (kFrameSlots + 1);
     // The locals and one temporary must fit; deeper recursion ends the process instead of overrunning.
@@ -457,8 +462,7 @@ void TProcess::execute() {
 // Only PREDICT jumps to the labels here, so most of them go unused.
 #define CASE(name)                                                                                           \
     case Op_##name:                                                                                          \
-    L_##name:                                                                                                \
-    __attribute__((unused));
+        L_##name : __attribute__((unused));
 #define NEXT() goto dispatch
 #else
     static const void* const kDispatch[OpcodeCount] = {

@@ -91,6 +91,10 @@ public:
     // Numbers of live processes and allocated stacks (also counted in the VM's statistics).
     std::int32_t LiveProcesses() const { return m_liveProcesses; }
 
+    // How deeply runs may nest (a native running a process that runs another ...): each level takes
+    // host stack, and a script that nests without end must get a runtime error, not a crash.
+    static constexpr std::int32_t kMaxRunDepth = 256;
+
 private:
     friend class TProcess;
     void waitForDebugger();
@@ -103,6 +107,7 @@ private:
     std::string m_lastWarning;
     std::set<std::string> m_shownWarnings;
     std::int32_t m_liveProcesses = 0;
+    std::int32_t m_runDepth = 0; // Runs in progress, the outermost included
     // The last short process, parked with its stack: destructors run by the hundred thousand, and
     // making and freeing a process each time cost more than the destructor's own code.
     std::unique_ptr<TProcess> m_spareProcess;

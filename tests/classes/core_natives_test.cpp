@@ -69,6 +69,28 @@ TEST_F(CoreNatives, RandomNumbersFollowTheStartUpState) {
     EXPECT_EQ(runtime.randomState, TRuntime::kRandomSeed ^ 7u);
 }
 
+TEST_F(CoreNatives, RandomNumbersStayInTheirRanges) {
+    // The state just below 2^30 still gives a float below 1.
+    std::uint32_t inverse = 48828125u; // of the multiplier, mod 2^32, by Newton's iteration
+    for (int i = 0; i < 5; ++i) inverse *= 2u - 48828125u * inverse;
+    runtime.randomState = (((1u << 30) - 1) * inverse) & ((1u << 30) - 1);
+    TValue r = O("rnd", TValue::Null());
+    ASSERT_EQ(runtime.randomState, (1u << 30) - 1);
+    EXPECT_LT(r.asFloat(), 1.0f);
+    // Bounds whose bucket loop no state of the start-up sequence can end: one draw, a result below
+    // the bucket count, and no hang.
+    struct Case {
+        std::int32_t n, buckets;
+    } cases[] = {{600000000, 1}, {1073741824, 1}, {400000000, 2}};
+    for (const Case& c : cases) {
+        runtime.randomState = TRuntime::kRandomSeed;
+        std::int32_t v = O("rnd", TValue::Null(), {I(c.n)}).asInt();
+        EXPECT_GE(v, 0) << c.n;
+        EXPECT_LT(v, c.buckets) << c.n;
+        EXPECT_NE(runtime.randomState, TRuntime::kRandomSeed) << c.n;
+    }
+}
+
 TEST_F(CoreNatives, AnglesReadTheTablesAfterNormalising) {
     struct Case {
         const char* fn;

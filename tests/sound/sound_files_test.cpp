@@ -36,7 +36,8 @@ TEST(LoadMusic, LoadsTenBlocks) {
     TempDir dir("music");
     TMusic music;
     int freed = 0;
-    EXPECT_EQ(music.LoadMusic(dir.Write("a.svo", MusicFile(1150, 10, TenBlocks(7))), [&] { ++freed; }), ssSuccess);
+    EXPECT_EQ(music.LoadMusic(dir.Write("a.svo", MusicFile(1150, 10, TenBlocks(7))), [&] { ++freed; }),
+              ssSuccess);
     EXPECT_EQ(freed, 1);
     ASSERT_NE(music.Block(0), nullptr);
     EXPECT_EQ(*music.Block(0), (std::vector<std::uint8_t>{100, 7, 255}));
