@@ -37,6 +37,9 @@ TInterpreter::~TInterpreter() {
 }
 
 void TInterpreter::Warn(const std::string& text) {
+    // Texts that name values ("123はオブジェクトではないため…") can differ without end: the memory of
+    // shown texts starts afresh rather than growing for ever.
+    if (m_shownWarnings.size() >= kMaxRememberedWarnings) m_shownWarnings.clear();
     if (!m_shownWarnings.insert(text).second) return;
     m_lastWarning = text;
     if (TReporter* r = reporter()) r->ReportMessage(text);

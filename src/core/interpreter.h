@@ -94,6 +94,7 @@ public:
     // How deeply runs may nest (a native running a process that runs another ...): each level takes
     // host stack, and a script that nests without end must get a runtime error, not a crash.
     static constexpr std::int32_t kMaxRunDepth = 256;
+    static constexpr std::size_t kMaxRememberedWarnings = 4096;
 
 private:
     friend class TProcess;
