@@ -31,7 +31,7 @@ void AddKernelObject(TResourceSystem& resources, TCompiler& compiler) {
     auto lang = std::make_unique<TResourceList>(&resources);
     lang->name = "lang";
     auto object = std::make_unique<TRTTI>("Object", &resources);
-    object->src = source;
+    object->src = SystemPathFromOs(source);
     TRTTI& ref = *object;
     lang->AddChild(std::move(object));
     classes->AddChild(std::move(lang));
@@ -59,7 +59,8 @@ int RunDumpCode(const std::vector<std::string>& args) {
     // Every class is in the tree before any is compiled, so they may name each other in any order.
     std::vector<TRTTI*> classes;
     for (const std::string& file : files) {
-        std::string path = std::filesystem::absolute(NormalizeSeparators(file)).lexically_normal().string();
+        std::string path = SystemPathFromOs(
+            std::filesystem::absolute(NormalizeSeparators(file)).lexically_normal().string());
         if (classes.empty()) resources.programFolder = resources.baseFolder = FolderOf(path);
         auto cls = std::make_unique<TRTTI>(BaseName(path), &resources);
         cls->src = path;

@@ -9,6 +9,7 @@
 #include "classes/rtti.h"
 #include "core/errors.h"
 #include "core/interpreter.h"
+#include "platform/files.h"
 #include "platform/report.h"
 #include "platform/text.h"
 #include "resources/boot.h"
@@ -56,7 +57,8 @@ int RunFiles(const std::vector<std::string>& args) {
     std::vector<TRTTI*> mounted;
     for (const std::string& file : args) {
         std::error_code ec;
-        std::string path = std::filesystem::absolute(file, ec).lexically_normal().string();
+        // Paths in the system are CP932 like every text of it: a class's path turns up in its messages.
+        std::string path = SystemPathFromOs(std::filesystem::absolute(file, ec).lexically_normal().string());
         auto cls = std::make_unique<TRTTI>(BaseName(path), &system.resources);
         cls->src = path;
         mounted.push_back(cls.get());

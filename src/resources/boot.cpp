@@ -8,17 +8,15 @@
 #include "classes/rtti.h"
 #include "compiler/compiler.h"
 #include "core/errors.h"
-#include "core/version.h"
 #include "core/interpreter.h"
+#include "core/version.h"
 #include "platform/build_paths.h"
+#include "platform/files.h"
 #include "platform/report.h"
 #include "resources/paths.h"
 #include "services/string_natives.h"
 
 namespace plimo {
-
-namespace {
-} // namespace
 
 // Hands class compilation (initialisation steps and eval snippets) to the system's compile entry.
 class TPlimoSystem::CompileAdapter : public TClassCompiler {
@@ -129,9 +127,10 @@ std::string FindKernelFolder() {
     std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
     if (!ec) {
         std::filesystem::path beside = exe.parent_path() / "kernel";
-        if (std::filesystem::exists(beside / "resource.plimores", ec)) return beside.string();
+        if (std::filesystem::exists(beside / "resource.plimores", ec))
+            return SystemPathFromOs(beside.string());
     }
-    return PLIMO_SOURCE_KERNEL;
+    return SystemPathFromOs(PLIMO_SOURCE_KERNEL);
 }
 
 } // namespace plimo

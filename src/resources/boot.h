@@ -52,7 +52,8 @@ private:
     std::unique_ptr<ResourceRuntime> m_resourceRuntime;
 };
 
-// Where the kernel folder lies: beside the executable, else in the source tree this was built from.
+// Where the kernel folder lies: beside the executable, else in the source tree this was built from;
+// a path as the system keeps paths (SystemPathFromOs).
 std::string FindKernelFolder();
 
 } // namespace plimo

@@ -55,6 +55,8 @@ std::string ResolvePath(std::string_view rel, std::string_view base) {
             out += part;
         }
     }
+    // Climbing to the root of an absolute base leaves the empty folder, which as a result is "/".
+    if (out.empty() && IsAbsolutePath(base)) return "/";
     return out;
 }
 
@@ -106,7 +108,8 @@ std::string BaseName(std::string_view given) {
 std::string FolderOf(std::string_view given) {
     std::string p = NormalizeSeparators(given);
     std::size_t slash = p.rfind('/');
-    return slash == std::string::npos ? std::string() : p.substr(0, slash);
+    if (slash == std::string::npos) return {};
+    return slash == 0 ? "/" : p.substr(0, slash); // a file directly in the root lies in "/"
 }
 
 } // namespace plimo

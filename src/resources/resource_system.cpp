@@ -20,6 +20,7 @@ inline const SysText kBadTagName{"は不正なタグ名です"};
 inline const SysText kCannotSave{"は保存できません"};
 inline const SysText kInitFailed{"初期化に失敗しました"};
 inline const SysText kCircular{"循環参照があります"};
+inline const SysText kNoElement{"no resource element"};
 } // namespace texts
 
 std::string ParentPath(std::string_view path) {
@@ -173,7 +174,7 @@ std::unique_ptr<TResource> TResourceSystem::LoadResourceFile(std::string_view gi
     m_loading.pop_back();
     if (!resource) {
         // No element at all: the file is reported like one that cannot be read.
-        std::string message = path + ": no resource element";
+        std::string message = path + ": " + texts::kNoElement.sjis();
         if (reporter) reporter->ReportMessage(message);
         throw EInOutError(message);
     }

@@ -34,6 +34,8 @@ inline constexpr int kToneFileBytes = TEnveloper::kTones * TEnveloper::kToneByte
 inline constexpr int kEnvelopeFileBytes = TEnveloper::kEnvelopes * TEnveloper::kEnvelopeSteps;
 inline constexpr int kNewestMusicVersion = 1200;
 
+// The loaders open `file` as the OS names it (a command-line argument, or FindSoundFile's result).
+
 // Copies the 96 tones and 16 envelopes of a tone file into the synthesiser's tables unchanged.
 // Throws ESoundIOError when the file cannot be read or is shorter than 3584 bytes.
 void LoadTones(TEnveloper& synth, const std::string& file);

@@ -6,7 +6,8 @@
 namespace plimo::sound {
 
 // The existing file `name` names, relative to `folder` unless absolute (an empty folder is the current
-// one); each path component not found exactly is matched ignoring ASCII case. Empty when none exists.
+// one), looked up as FindExistingPath does (ignoring case, CP932 names under their UTF-8 spelling).
+// The result is the name the file system knows, which the loaders open as it is. Empty when none exists.
 std::string FindSoundFile(const std::string& name, const std::string& folder);
 
 } // namespace plimo::sound

@@ -40,6 +40,32 @@ TEST_F(FilesTest, CaseInsensitiveLookupPerComponent) {
     EXPECT_EQ(contents, "bmp");
 }
 
+// Several entries of a folder may match a component ignoring case; only one of them need hold the rest
+// of the path, and it may be neither the exact spelling nor the first one listed.
+TEST_F(FilesTest, CaseInsensitiveLookupTriesEveryMatchingFolder) {
+    struct Case {
+        const char* holding; // the folder that holds page.cmml
+        const char* empty;   // a folder beside it with the same name ignoring case
+        const char* asked;
+    };
+    const Case cases[] = {
+        {"usr", "Usr", "USR"}, // "Usr" sorts and is often listed first
+        {"Usr", "usr", "usr"}, // the exact spelling exists but does not hold the file
+        {"uSr", "USR", "Usr"}, // neither is the exact spelling
+    };
+    for (const Case& c : cases) {
+        std::string e = dir + "/e-" + c.holding;
+        std::filesystem::create_directories(e + "/" + c.holding + "/pages");
+        std::filesystem::create_directories(e + "/" + c.empty + "/pages");
+        std::ofstream(e + "/" + c.holding + "/pages/page.cmml") << "page";
+        std::string asked = e + "/" + c.asked + "/PAGES/page.cmml";
+        EXPECT_EQ(FindExistingPath(asked), e + "/" + c.holding + "/pages/page.cmml") << c.asked;
+        std::string contents;
+        EXPECT_TRUE(ReadWholeFile(asked, contents) && contents == "page") << c.asked;
+        EXPECT_FALSE(FileExists(e + "/" + c.asked + "/pages/other.cmml")) << c.asked;
+    }
+}
+
 TEST_F(FilesTest, AtomicWriteReplacesTheMatchingFile) {
     ASSERT_TRUE(WriteFileAtomic(dir + "/kernel/images/banner.bmp", "new"));
     std::string contents;
@@ -67,6 +93,49 @@ TEST_F(FilesTest, AFailedWriteLeavesTheOldFile) {
     std::string contents;
     ASSERT_TRUE(ReadWholeFile(target, contents));
     EXPECT_EQ(contents, written ? "new" : "old");
+}
+
+// Saving through a symbolic link (one in another folder, found ignoring case) writes the file it points
+// to and keeps the link; the temporary file is made and renamed beside the real file.
+TEST_F(FilesTest, AtomicWriteThroughASymlinkWritesItsTarget) {
+    std::filesystem::create_directories(dir + "/Links");
+    std::string real = dir + "/Kernel/real.txt";
+    std::ofstream(real) << "old";
+    ::chmod(real.c_str(), 0640);
+    std::filesystem::create_symlink("../Kernel/real.txt", dir + "/Links/Page.txt");
+    ASSERT_TRUE(WriteFileAtomic(dir + "/links/page.TXT", "new"));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir + "/Links/Page.txt"));
+    std::string contents;
+    ASSERT_TRUE(ReadWholeFile(real, contents));
+    EXPECT_EQ(contents, "new");
+    struct stat st;
+    ASSERT_EQ(::stat(real.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(entries(dir + "/Links"), 1u);
+    EXPECT_EQ(entries(dir + "/Kernel"), 2u); // Images and real.txt, no leftover temporary file
+}
+
+// The system's paths are CP932 and the file system's names UTF-8: a CP932 path reaches the UTF-8 name,
+// a UTF-8 path (from the OS itself) still works, and new files and folders get UTF-8 names.
+TEST_F(FilesTest, Cp932PathsReachUtf8Names) {
+    const std::string utf8 = "日本";
+    const std::string sjis = "\x93\xfa\x96\x7b"; // 日本 in CP932
+    std::filesystem::create_directories(dir + "/" + utf8);
+    std::ofstream(dir + "/" + utf8 + "/Page.txt") << "page";
+    std::string contents;
+    EXPECT_TRUE(ReadWholeFile(dir + "/" + sjis + "/page.TXT", contents) && contents == "page");
+    EXPECT_TRUE(FileExists(dir + "/" + utf8 + "/page.txt"));
+    EXPECT_TRUE(FolderExists(dir + "\\" + sjis));
+    EXPECT_EQ(FindExistingPath(dir + "/" + sjis + "/page.txt"), dir + "/" + utf8 + "/Page.txt");
+
+    ASSERT_TRUE(WriteFileAtomic(dir + "/" + sjis + "/" + sjis + ".txt", "new"));
+    EXPECT_TRUE(std::filesystem::is_regular_file(dir + "/" + utf8 + "/" + utf8 + ".txt"));
+    ASSERT_TRUE(CreateFolders(dir + "/" + sjis + "/sub/" + sjis));
+    EXPECT_TRUE(std::filesystem::is_directory(dir + "/" + utf8 + "/sub/" + utf8));
+
+    EXPECT_EQ(SystemPathFromOs("/tmp/" + utf8 + "/a.plimo"), "/tmp/" + sjis + "/a.plimo");
+    EXPECT_EQ(SystemPathFromOs("/tmp/ascii"), "/tmp/ascii");
+    EXPECT_EQ(SystemPathFromOs("/tmp/caf\xC3\xA9"), "/tmp/caf\xC3\xA9"); // CP932 has no é: kept as it is
 }
 
 TEST_F(FilesTest, CreateFoldersReusesExistingSpelling) {

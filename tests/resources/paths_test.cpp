@@ -21,6 +21,9 @@ TEST(Paths, ResolvePath) {
         {"x", "", ""},
         {"", "/g", ""},
         {"../../../x", "/g", "/x"}, // climbing past the root stays at the root
+        {"..", "/a", "/"},          // ending at the root gives the root, not the empty path
+        {".", "/", "/"},
+        {"x.cmml", "/", "/x.cmml"},
         {"a//b/", "/g", "/g/a/b"},
         {"\x83\x5c.txt", "/g", "/g/\x83\x5c.txt"}, // a Shift-JIS trail byte 0x5C is no separator
     };
@@ -64,6 +67,9 @@ TEST(Paths, FolderParts) {
     EXPECT_EQ(BaseName("a.tar.gz"), "a.tar");
     EXPECT_EQ(BaseName("\\g\\noext"), "noext");
     EXPECT_EQ(FolderOf("/g/usr/a.cmml"), "/g/usr");
+    EXPECT_EQ(FolderOf("/x.cmml"), "/"); // a file in the root lies in "/", against which links resolve
+    EXPECT_EQ(ResolvePath("k/b.plimo", FolderOf("\\x.cmml")), "/k/b.plimo");
+    EXPECT_EQ(FolderOf("x.cmml"), "");
     EXPECT_EQ(CommonFolderOf("/g/usr/a", "/g/usr/b/c"), "/g/usr");
     EXPECT_EQ(CommonFolderOf("/g/usr", "/g/usr/b"), "/g/usr");
     EXPECT_EQ(CommonFolderOf("/g/usr/b", "/G/USR"), "/G/USR");
