@@ -15,6 +15,7 @@
 #include "core/value.h"
 #include "lang/syntax.h"
 #include "platform/files.h"
+#include "platform/report.h"
 #include "resources/resource.h"
 #include "resources/values.h"
 
@@ -104,8 +105,12 @@ public:
     int Generate(G_ResourceVal& n) override { return ResourceVal(n), 0; }
     int Generate(G_LVal& n) override { return LVal(n), 0; }
     int Generate(G_LValE& n) override { return LValE(n), 0; }
-    // Unnamed groups are walked by their owners, never generated themselves.
-    int Generate(G_Err&) override { return 0; }
+    // Unnamed groups are walked by their owners, never generated themselves; reaching one is a fault of
+    // the generator, shown rather than passed over.
+    int Generate(G_Err&) override {
+        if (ctx.reporter) ctx.reporter->ReportMessage(kErrNodeMessage);
+        return 0;
+    }
 
 private:
     TProgWriter& W() { return *ctx.writer; }

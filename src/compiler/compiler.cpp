@@ -86,6 +86,7 @@ bool TCompiler::Compile(TRTTI& cls, std::string_view source, bool report) {
     ctx.cls = &cls;
     ctx.source = source;
     ctx.options = options;
+    ctx.reporter = &m_reporter;
     cls.failed = false;
     bool failed = false;
     try {

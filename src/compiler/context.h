@@ -15,6 +15,7 @@ namespace plimo {
 class TResource;
 class TRTTI;
 class TNormalFunction;
+class TReporter;
 
 // A compile error: the message is the compiled class's name, ":" and the text (CP932).
 class ECmpError : public std::exception {
@@ -70,6 +71,7 @@ struct TContext {
     std::int32_t statementPosition = 0; // offset of the ";" of the current expression statement
     std::vector<std::int32_t>* breakList = nullptr; // placeholder jumps of "break" in the innermost loop
     TCompileOptions options;
+    TReporter* reporter = nullptr; // where messages that do not stop the compilation are shown
 
     // Raises the compile error for the class being compiled.
     [[noreturn]] void Fail(std::string_view text) const;

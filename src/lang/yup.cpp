@@ -309,6 +309,7 @@ void TYup::BuildLexer() {
     m_lexRoot.reset();
     m_candidates.clear();
     m_candStart.fill(0);
+    m_closers.clear();
     TDescriptionReader<TLexNode>* self = nullptr;
     TDescriptionReader<TLexNode> reader(
         m_lexLines, m_reporter, [&](TLexNode& n, std::string_view text, std::size_t line, int depth) {
@@ -363,6 +364,18 @@ void TYup::BuildLexer() {
         changed = false;
         for (TLexNode& t : tops) changed |= UpdateLexFirst(t);
     }
+
+    // Every iteration of a sequence ends by matching its last child; when that is a literal which no
+    // longer occurs in the rest of the text, the sequence can be answered without walking its body.
+    // Without this an unclosed "/*" ahead of many others made each of them scan to the end.
+    ForEachNode(*m_lexRoot, [&](TLexNode& n) {
+        if (n.kind != TLexNode::Sequence || n.children.empty()) return;
+        const TLexNode* last = n.children.back().link;
+        if (last->kind != TLexNode::Literal || last->literal.empty()) return;
+        auto it = std::find(m_closers.begin(), m_closers.end(), last->literal);
+        n.closer = static_cast<std::int32_t>(it - m_closers.begin());
+        if (it == m_closers.end()) m_closers.push_back(last->literal);
+    });
 
     std::size_t stop = 0;
     while (stop < tops.size() && tops[stop].name != "*Stop") ++stop;
@@ -437,6 +450,10 @@ std::size_t TYup::MatchLex(const TLexNode* node, const unsigned char* text, std:
     }
     case TLexNode::Sequence: {
         if (node->children.empty()) return node->min == 0 ? pos : kNoMatch;
+        if (node->closer >= 0) {
+            std::size_t last = m_lastCloser[static_cast<std::size_t>(node->closer)];
+            if (last == std::string_view::npos || last < pos) return node->min == 0 ? pos : kNoMatch;
+        }
         std::int32_t limit = RepeatLimit(node->max), done = 0;
         std::size_t cur = pos;
         while (done < limit) {
@@ -474,6 +491,9 @@ std::unique_ptr<TLexList> TYup::Lex(std::string_view text) {
     std::size_t size = list->m_source.size();
     const TLexNode* tops = m_lexRoot->children.data();
     list->m_elems.reserve(size / 4 + 1);
+    std::string_view source(base, size);
+    m_lastCloser.clear();
+    for (const std::string& closer : m_closers) m_lastCloser.push_back(source.rfind(closer));
     std::size_t pos = 0;
     while (pos < size) {
         unsigned char b = s[pos];

@@ -70,6 +70,9 @@ struct TLexNode {
     unsigned char low = 0, high = 0;
     std::int32_t min = 1, max = 1;
     std::int32_t topIndex = -1; // position among the top-level rules; -1 below the top level
+    // For a sequence whose last child is a literal (a block comment's "*/", a string's closing quote):
+    // that literal's index among the yup's closing literals, else -1.
+    std::int32_t closer = -1;
 
     std::int32_t count() const { return static_cast<std::int32_t>(children.size()); }
 };
@@ -298,6 +301,10 @@ private:
     // Lexing candidates by first byte: indices into the top-level token rules before "*Stop".
     std::array<std::uint32_t, 257> m_candStart{};
     std::vector<std::uint16_t> m_candidates;
+    // The distinct closing literals of sequences, and where each last occurs in the text being lexed
+    // (npos when nowhere): a sequence cannot complete an iteration at a position after that.
+    std::vector<std::string> m_closers;
+    std::vector<std::size_t> m_lastCloser;
     std::uint32_t m_gramNodeCount = 0;
     TYupPlainParse m_plainParse;
 };

@@ -1,5 +1,7 @@
 #include "services/regexp.h"
 
+#include <algorithm>
+
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include <pcre2.h>
 
@@ -26,8 +28,19 @@ constexpr std::size_t kCacheLimit = 256;
 constexpr bool IsLead(char c) { return IsSjisLeadByte(static_cast<unsigned char>(c)); }
 
 // Reads one delimited part starting at pos (just after the opening delimiter); pos ends after the
-// closing delimiter. Escapes and double-byte characters are stepped over whole.
-bool ReadPart(std::string_view p, std::size_t& pos, char delim, std::string_view& part) {
+// closing delimiter. Escapes and double-byte characters are stepped over whole, with one exception: a
+// lead byte whose partner is a delimiter the pattern cannot do without stands alone. `closers` is how many
+// delimiters must still come (this part's own and those of the parts after it); when the bytes after the
+// partner hold fewer, the partner has to be one of them. A separator cut from a text can end in half a
+// character, and escaping it must not swallow the pattern's end.
+bool ReadPart(std::string_view p, std::size_t& pos, char delim, int closers, std::string_view& part) {
+    auto charLength = [&](std::size_t i) -> std::size_t {
+        std::size_t n = SjisCharLength(p, i);
+        if (n == 2 && p[i + 1] == delim &&
+            std::count(p.begin() + static_cast<std::ptrdiff_t>(i) + 2, p.end(), delim) < closers)
+            return 1;
+        return n;
+    };
     std::size_t start = pos;
     while (pos < p.size()) {
         char c = p[pos];
@@ -37,9 +50,9 @@ bool ReadPart(std::string_view p, std::size_t& pos, char delim, std::string_view
             return true;
         }
         if (c == '\\' && pos + 1 < p.size())
-            pos += 1 + SjisCharLength(p, pos + 1);
+            pos += 1 + charLength(pos + 1);
         else
-            pos += SjisCharLength(p, pos);
+            pos += charLength(pos);
     }
     return false;
 }
@@ -61,8 +74,9 @@ Pieces SplitPattern(std::string_view p, bool substitution) {
         throw ERegExpError("pattern has no delimiter: " + std::string(p));
     char delim = p[pos++];
     Pieces out;
-    if (!ReadPart(p, pos, delim, out.body)) throw ERegExpError("unterminated pattern: " + std::string(p));
-    if (substitution && !ReadPart(p, pos, delim, out.replacement))
+    if (!ReadPart(p, pos, delim, substitution ? 2 : 1, out.body))
+        throw ERegExpError("unterminated pattern: " + std::string(p));
+    if (substitution && !ReadPart(p, pos, delim, 1, out.replacement))
         throw ERegExpError("unterminated replacement: " + std::string(p));
     out.flags = p.substr(pos);
     return out;
@@ -81,10 +95,17 @@ std::string TranslateBody(std::string_view body) {
     std::string out;
     out.reserve(body.size() + 16);
     bool inClass = false;
+    // Inside a class, a lead byte followed by the last ']' of the pattern stands alone: taken as a pair
+    // with it, the class could never close.
+    std::size_t lastClose = body.rfind(']');
+    auto charLength = [&](std::size_t at) -> std::size_t {
+        std::size_t n = SjisCharLength(body, at);
+        return n == 2 && inClass && at + 1 == lastClose ? 1 : n;
+    };
     for (std::size_t i = 0; i < body.size();) {
         char c = body[i];
         if (c == '\\' && i + 1 < body.size()) {
-            std::size_t n = SjisCharLength(body, i + 1);
+            std::size_t n = charLength(i + 1);
             if (n == 2) {
                 // An escaped double-byte character is just that character.
                 AppendHexByte(out, static_cast<unsigned char>(body[i + 1]));
@@ -95,7 +116,7 @@ std::string TranslateBody(std::string_view body) {
             i += 1 + n;
             continue;
         }
-        if (IsLead(c) && i + 1 < body.size()) {
+        if (charLength(i) == 2) {
             if (!inClass) out += "(?:";
             AppendHexByte(out, static_cast<unsigned char>(c));
             AppendHexByte(out, static_cast<unsigned char>(body[i + 1]));
@@ -140,7 +161,10 @@ struct MatchAt {
     PCRE2_SIZE start = 0, end = 0;
 };
 
-// The first match at or after `from` that starts on a character boundary.
+// The first match at or after `from` that starts on a character boundary. The engine sees bytes, so an
+// atom meant for one character ('.', a negated class, \W) takes only the lead byte of a double-byte
+// one; a match that would end there takes the whole character, and so do the captures that end with
+// it, so that no result and no text left around it holds half a character.
 MatchAt Find(const TBRegExp::Compiled& c, std::string_view text, std::size_t from, uint32_t options,
              const std::vector<bool>& starts) {
     while (from <= text.size()) {
@@ -157,6 +181,12 @@ MatchAt Find(const TBRegExp::Compiled& c, std::string_view text, std::size_t fro
             from = ov[0] + 1;
             options &= ~(PCRE2_NOTEMPTY_ATSTART | PCRE2_ANCHORED);
             continue;
+        }
+        if (!starts.empty() && !starts[ov[1]]) {
+            PCRE2_SIZE end = ov[1];
+            for (uint32_t i = 0, n = pcre2_get_ovector_count(c.match); i < n; ++i)
+                if (ov[2 * i] != PCRE2_UNSET && ov[2 * i] < end && ov[2 * i + 1] == end)
+                    ov[2 * i + 1] = end + 1;
         }
         return {true, ov[0], ov[1]};
     }

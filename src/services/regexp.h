@@ -38,7 +38,8 @@ public:
     int Count() const;
     const std::string& Strings(int i) const;
 
-    // Matches never start inside a double-byte character (a trail byte such as 0x5C is not a '\').
+    // Matches never start inside a double-byte character (a trail byte such as 0x5C is not a '\'), and
+    // one that would end inside one takes the whole character.
     struct Compiled;
 
 private:

@@ -3,6 +3,8 @@
 
 #include "compiler/codegen.h"
 #include "compiler_fixture.h"
+#include "lang/syntax.h"
+#include "platform/report.h"
 
 namespace plimo::testing {
 namespace {
@@ -205,6 +207,16 @@ TEST(StringLiteral, Decoding) {
         {"\"\x81\"", "\x81"},       // a lead byte at the end stands alone
     };
     for (const Case& c : cases) EXPECT_EQ(DecodeStringLiteral(c.literal), c.decoded) << c.literal;
+}
+
+// The generator walks unnamed groups itself; being asked to generate one shows the fault message.
+TEST(CodegenUnnamedGroup, ShowsItsMessageAndGeneratesNothing) {
+    TCapturingReporter reporter;
+    TContext ctx;
+    ctx.reporter = &reporter;
+    std::unique_ptr<TResList> group = CreateSyntaxList("");
+    EXPECT_EQ(Generate(ctx, group.get()), 0);
+    EXPECT_EQ(reporter.messages, std::vector<std::string>{kErrNodeMessage});
 }
 
 TEST_F(CodegenTest, EmptyAndFourByteStringsArePadded) {

@@ -102,6 +102,8 @@ INSTANTIATE_TEST_SUITE_P(
         LexCase{"empty block comment", "/**/x", "COMM:/**/ SYMBOL:x"},
         LexCase{"stars before the close", "/* a ***/x", "COMM:/* a ***/ SYMBOL:x"},
         LexCase{"unclosed block comment is operators", "/* a", "/ * SYMBOL:a"},
+        LexCase{"a close before it does not close it", "/*a*/ /*b", "COMM:/*a*/ / * SYMBOL:b"},
+        LexCase{"a **/ after it does not close it", "/* a **/ b", "/ * SYMBOL:a * * / SYMBOL:b"},
         LexCase{"line comment wins over slash", "a//b", "SYMBOL:a COMM://b"},
         LexCase{"NUL bytes vanish", std::string("a\0b", 3), "SYMBOL:a SYMBOL:b"},
         LexCase{"NUL ends a line comment", std::string("//a\0b", 5), "COMM://a SYMBOL:b"},
@@ -128,6 +130,24 @@ TEST_F(PlimoLexer, RepetitionsHaveNoLimit) {
     EXPECT_EQ((*list)[0].RuleName(), "COMM");
     EXPECT_EQ((*list)[1].RuleName(), "STRING");
     EXPECT_EQ((*list)[1].Text().size(), 200002u);
+}
+
+TEST_F(PlimoLexer, ManyUnclosedBlockComments) {
+    // Each "/*" lexes as two operators; a "*/" at the very end makes the first of them a comment that
+    // runs to it.
+    std::string text;
+    for (int i = 0; i < 10000; ++i) text += "x/*a";
+    auto list = yup->Lex(text);
+    ASSERT_EQ(list->Count(), 1 + 3 * 10000);
+    EXPECT_EQ((*list)[1].Text(), "/");
+    EXPECT_EQ((*list)[2].Text(), "*");
+    EXPECT_EQ((*list)[3].Text(), "ax");
+    EXPECT_EQ((*list)[list->Count() - 1].Text(), "a");
+    list = yup->Lex(text + "*/y");
+    ASSERT_EQ(list->Count(), 3);
+    EXPECT_EQ((*list)[1].RuleName(), "COMM");
+    EXPECT_EQ((*list)[1].Text().size(), text.size() + 1);
+    EXPECT_EQ((*list)[2].Text(), "y");
 }
 
 TEST_F(PlimoLexer, RemovingCommentsKeepsTheOrder) {

@@ -130,6 +130,92 @@ TEST(RegExpSplit, PerlSemantics) {
     }
 }
 
+// A lead byte of Shift-JIS pairs with the byte after it, even when that byte is the pattern's closing
+// delimiter or the class's closing ']'. A separator cut from a text can end in such a half character;
+// where no later delimiter or ']' could end the pattern, the lead byte stands alone.
+TEST(RegExpPattern, LeadByteBeforeTheEnd) {
+    const MatchCase cases[] = {
+        // Raw and escaped, before the final delimiter.
+        {"/\x81/", "a\x81", true, {"\x81"}},
+        {"/\\\x81/", "a\x81", true, {"\x81"}},
+        // ァ (0x83 0x40) with '@' as the delimiter: a later '@' ends the pattern, so the pair stays.
+        {"m@\x83\x40@", "a\x83\x40", true, {"\x83\x40"}},
+        // Raw and escaped, before the class's last ']'.
+        {"/[\x81]/", "a\x81", true, {"\x81"}},
+        {"/[\\\x81]/", "a\x81", true, {"\x81"}},
+        // ゾ (0x83 0x5D) in a class that a later ']' closes stays a pair.
+        {"/[\x83]]/", "a\x83]", true, {"\x83]"}},
+    };
+    for (const MatchCase& c : cases) {
+        TBRegExp re;
+        ASSERT_EQ(re.Match(c.pattern, c.text), c.matches) << c.pattern;
+        ASSERT_EQ(re.Count(), static_cast<int>(c.captures.size())) << c.pattern;
+        for (int i = 0; i < re.Count(); ++i)
+            EXPECT_EQ(re.Strings(i), c.captures[i]) << c.pattern << " #" << i;
+    }
+    // In a substitution the body needs two more delimiters and the replacement one.
+    TBRegExp re;
+    std::string text = "b\x81";
+    EXPECT_TRUE(re.Subst("s/\x81/a/", text));
+    EXPECT_EQ(text, "ba");
+    text = "bab";
+    EXPECT_TRUE(re.Subst("s/a/\x81/", text));
+    EXPECT_EQ(text, "b\x81"
+                    "b");
+    // The escaped half character that the split native builds, on a text whose character starts with it.
+    re.Split("/\\\x81/",
+             "x\x81"
+             "ay",
+             0);
+    ASSERT_EQ(re.Count(), 2);
+    EXPECT_EQ(re.Strings(0), "x");
+    EXPECT_EQ(re.Strings(1), "y");
+}
+
+// An atom for one character ('.', a negated class, \W, \S, \D) sees only the lead byte of a double-byte
+// character; the match takes the whole character instead of ending between its bytes.
+TEST(RegExpSubst, NeverHalfACharacter) {
+    const SubstCase cases[] = {
+        {"s/[^@a-zA-Z0-9_]//g", "usr\\\x82\xa0\x83\x41.plimo", "usrplimo"},
+        {"s/./X/g",
+         "\x82\xa0"
+         "b",
+         "XX"},
+        {"s/\\W/-/g",
+         "a\x82\xa0"
+         "b",
+         "a-b"},
+        {"s/\\S/-/g", "\x82\xa0 ", "- "},
+        {"s/\\D/-/g",
+         "1\x83\x41"
+         "2",
+         "1-2"},
+        // A capture that ends with the match takes the character too.
+        {"s/(.)/<$1>/g", "\x82\xa0", "<\x82\xa0>"},
+        // The split native's escaping, of a whole character and of a lone lead byte.
+        {"s/\\W/\\\\$&/g", "\x82\xa0", "\\\x82\xa0"},
+        {"s/\\W/\\\\$&/g", "\x81", "\\\x81"},
+    };
+    for (const SubstCase& c : cases) {
+        TBRegExp re;
+        std::string text = c.text;
+        EXPECT_TRUE(re.Subst(c.pattern, text)) << c.pattern;
+        EXPECT_EQ(text, c.result) << c.pattern;
+    }
+    TBRegExp re;
+    ASSERT_TRUE(re.Match("/(\\W)/", "a\x82\xa0"));
+    ASSERT_EQ(re.Count(), 2);
+    EXPECT_EQ(re.Strings(0), "\x82\xa0");
+    EXPECT_EQ(re.Strings(1), "\x82\xa0");
+    re.Split("/[^a]/",
+             "a\x82\xa0"
+             "a",
+             0);
+    ASSERT_EQ(re.Count(), 2);
+    EXPECT_EQ(re.Strings(0), "a");
+    EXPECT_EQ(re.Strings(1), "a");
+}
+
 TEST(RegExpErrors, StateAndPatternErrors) {
     TBRegExp re;
     auto message = [](auto&& f) {
