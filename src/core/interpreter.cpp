@@ -223,7 +223,7 @@ void UpdateByAdding(TValue& t, TValue& r, bool subtract) {
             ReleaseValue(r);
         } else if (t.tag == vtInt && r.tag == vtInt) {
             std::uint32_t a = t.bits, b = r.bits;
-            t.bits = subtract ? a - b : a + b;
+            SetPayload(t, subtract ? a - b : a + b);
         } else {
             long double a = t.tag == vtInt ? t.asInt() : t.asFloat();
             long double b = r.tag == vtInt ? r.asInt() : r.asFloat();
@@ -236,6 +236,60 @@ void UpdateByAdding(TValue& t, TValue& r, bool subtract) {
         ReleaseValue(r);
     }
     r = TValue::Null();
+}
+
+// Whether the comparison opcode holds for two ints (the wrapped difference decides, as in the
+// comparison instructions themselves).
+inline bool IntCompareHolds(std::int32_t op, std::uint32_t l, std::uint32_t r) {
+    std::int32_t d = static_cast<std::int32_t>(l - r);
+    switch (op) {
+    case Op_GT:
+        return d > 0;
+    case Op_GTE:
+        return d >= 0;
+    case Op_LT:
+        return d < 0;
+    case Op_LTE:
+        return d <= 0;
+    case Op_EQ:
+        return d == 0;
+    default:
+        return d != 0;
+    }
+}
+
+// A value as one 64-bit word and back. The super-instructions move values this way: a TValue held in
+// a local is kept by the compiler as a tag and a payload and written back in two stores, and reading
+// such a cell whole right after stalls until those stores have reached the cache.
+inline std::uint64_t WordOf(const TValue& v) {
+    std::uint64_t w;
+    std::memcpy(&w, &v, sizeof w);
+    return w;
+}
+
+inline void PutWord(TValue& v, std::uint64_t w) {
+    std::memcpy(&v, &w, sizeof w);
+}
+
+inline bool WordIsInt(std::uint64_t w) {
+    static_assert(std::endian::native == std::endian::little, "the tag is the low byte of the word");
+    return static_cast<std::uint8_t>(w) == vtInt;
+}
+
+inline std::uint32_t WordPayload(std::uint64_t w) {
+    return static_cast<std::uint32_t>(w >> 32);
+}
+
+inline bool IsCompare(std::int32_t op) {
+    return op >= Op_GT && op <= Op_NEQ;
+}
+
+inline bool IsIntArith(std::int32_t op) {
+    return op >= Op_Add && op <= Op_Mul;
+}
+
+inline std::uint32_t IntArith(std::int32_t op, std::uint32_t l, std::uint32_t r) {
+    return op == Op_Add ? l + r : op == Op_Sub ? l - r : l * r;
 }
 
 } // namespace
@@ -564,6 +618,53 @@ void TProcess::execute() {
             }
             CASE(LocalValPtr) {
                 ROOM(1);
+                // Super-instructions for the statements of nearly every loop, on int locals. Each runs a
+                // whole sequence in one dispatch only when the slice has room for all of it and the
+                // stack for its temporaries; it counts every instruction of the sequence and leaves the
+                // slots below the top as the sequence would. Anything else runs one by one.
+                if (avail >= 3 && sp - 3 >= stack) {
+                    TValue* cell = frame - pc[1];
+                    // `x += c`, `x -= c`, `x++`, `x--`: LocalValPtr x; Push c; AddSubst|SubSubst; Pop.
+                    if (pc[2] == Op_Push && (pc[5] == Op_AddSubst || pc[5] == Op_SubSubst) &&
+                        pc[6] == Op_Pop) {
+                        TValue c;
+                        std::memcpy(&c, pc + 3, sizeof c);
+                        if (cell->tag == vtInt && c.tag == vtInt) {
+                            avail -= 3;
+                            sp[-1] = RefTo(cell);
+                            PutWord(sp[-2], 0);
+                            SetPayload(*cell,
+                                       pc[5] == Op_AddSubst ? cell->bits + c.bits : cell->bits - c.bits);
+                            pc += 7;
+                            NEXT();
+                        }
+                    }
+                    // `x = a op b` with op one of + - *: LocalValPtr x; LocalValPtr_Deref a;
+                    // LocalValPtr_Deref b | Push b; Add|Sub|Mul; Subst; Pop.
+                    else if (pc[2] == Op_LocalValPtr_Deref &&
+                             (pc[5] == Op_LocalValPtr_Deref || pc[5] == Op_Push) && IsIntArith(pc[8]) &&
+                             pc[9] == Op_Subst && pc[10] == Op_Pop && avail >= 5) {
+                        std::uint64_t a = WordOf(frame[-pc[3]]);
+                        std::uint64_t b;
+                        if (pc[5] == Op_Push)
+                            std::memcpy(&b, pc + 6, sizeof b);
+                        else
+                            b = WordOf(frame[-pc[6]]);
+                        if (WordIsInt(a) && WordIsInt(b) && cell->tag != vtObject) {
+                            avail -= 5;
+                            // The sum keeps the left operand's tag word, as the instruction Add does.
+                            std::uint64_t v = (a & 0xffffffffu) |
+                                              std::uint64_t{IntArith(pc[8], WordPayload(a), WordPayload(b))}
+                                                  << 32;
+                            PutWord(sp[-3], b);
+                            PutWord(sp[-2], v);
+                            PutWord(sp[-1], v);
+                            PutWord(*cell, v);
+                            pc += 11;
+                            NEXT();
+                        }
+                    }
+                }
                 --sp;
                 *sp = RefTo(frame - pc[1]);
                 STEP(LocalValPtr);
@@ -596,16 +697,19 @@ void TProcess::execute() {
             }
             CASE(PushThis_SMemberValPtr_Deref) {
                 ROOM(1);
-                TValue v;
+                // Each branch writes the slot itself: a value merged from both would be assembled in
+                // memory from partial stores and read back whole, which stalls on every call of an
+                // Array method.
                 if (IsLiveObject(*receiver)) [[likely]] {
-                    v = ObjectOf(*receiver)->members()[pc[2]];
-                    RetainValue(v);
+                    --sp;
+                    *sp = ObjectOf(*receiver)->members()[pc[2]];
+                    RetainValue(*sp);
                 } else {
                     STORE();
-                    v = StaticMemberMiss(in, *receiver, codeOf(frame), pc[2], true);
+                    TValue v = StaticMemberMiss(in, *receiver, codeOf(frame), pc[2], true);
+                    --sp;
+                    *sp = v;
                 }
-                --sp;
-                *sp = v;
                 STEP(PushThis_SMemberValPtr_Deref);
                 NEXT();
             }
@@ -625,6 +729,30 @@ void TProcess::execute() {
             }
             CASE(LocalValPtr_Deref) {
                 ROOM(1);
+                // A loop or if condition on an int local: LocalValPtr_Deref a; LocalValPtr_Deref b |
+                // Push b; a comparison; JumpZero, in one dispatch under the rules of the super-instructions
+                // of Op_LocalValPtr.
+                if (avail >= 3 && (pc[3] == Op_LocalValPtr_Deref || pc[3] == Op_Push) && IsCompare(pc[6]) &&
+                    pc[7] == Op_JumpZero && sp - 2 >= stack) {
+                    std::uint64_t a = WordOf(frame[-pc[1]]);
+                    std::uint64_t b;
+                    if (pc[3] == Op_Push)
+                        std::memcpy(&b, pc + 4, sizeof b);
+                    else
+                        b = WordOf(frame[-pc[4]]);
+                    if (WordIsInt(a) && WordIsInt(b)) {
+                        avail -= 3;
+                        PutWord(sp[-1], a);
+                        PutWord(sp[-2], b);
+                        bool holds = IntCompareHolds(pc[6], WordPayload(a), WordPayload(b));
+                        pc += 7;
+                        if (holds)
+                            STEP(JumpZero);
+                        else
+                            JUMP(pc[1]);
+                        NEXT();
+                    }
+                }
                 --sp;
                 *sp = frame[-pc[1]];
                 RetainValue(*sp);
@@ -745,7 +873,7 @@ void TProcess::execute() {
             }
             CASE(Add) {
                 if (sp[0].tag == vtInt && sp[1].tag == vtInt) [[likely]] {
-                    sp[1].bits += sp[0].bits;
+                    SetPayload(sp[1], sp[1].bits + sp[0].bits);
                 } else {
                     STORE(); // a string result may reuse a pooled block and run a destructor
                     ArithValues(TArithOp::Add, sp[1], sp[0]);
@@ -757,7 +885,7 @@ void TProcess::execute() {
             }
             CASE(Sub) {
                 if (sp[0].tag == vtInt && sp[1].tag == vtInt) [[likely]]
-                    sp[1].bits -= sp[0].bits;
+                    SetPayload(sp[1], sp[1].bits - sp[0].bits);
                 else
                     ArithValues(TArithOp::Sub, sp[1], sp[0]);
                 ++sp;
@@ -766,7 +894,7 @@ void TProcess::execute() {
             }
             CASE(Mul) {
                 if (sp[0].tag == vtInt && sp[1].tag == vtInt) [[likely]]
-                    sp[1].bits *= sp[0].bits;
+                    SetPayload(sp[1], sp[1].bits * sp[0].bits);
                 else
                     ArithValues(TArithOp::Mul, sp[1], sp[0]);
                 ++sp;

@@ -1,6 +1,8 @@
 // Compiled code run by the interpreter: recursion, virtual calls, super, loops with break.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "compiler_fixture.h"
 #include "core/instance.h"
 #include "core/interpreter.h"
@@ -89,6 +91,59 @@ TEST_F(RunTest, LoopsLocalsAndShortCircuit) {
     EXPECT_EQ(GlobalText("$s"), "40");
     EXPECT_EQ(GlobalText("$t"), "2");
     EXPECT_EQ(GlobalText("$u"), "1");
+}
+
+// The loop statements on int locals (x++, x -= c, x = a op b, a condition and its branch) may run in
+// one dispatch; a run of N instructions must still end exactly where N single instructions end, with
+// the same locals and the same stack, whatever the operands (floats and objects take the instructions
+// one by one).
+TEST_F(RunTest, AnyBudgetEndsWhereSingleStepsEnd) {
+    TRTTI& cls =
+        CompileAs("Loops", "function f() {\n"
+                           "    var i, s, t, u;\n"
+                           "    s = 0; t = 1.5; u = this;\n"
+                           "    for (i = 0; i < 4; i++) { s = s + i; t = t + i; u = s * 3; s = s - 1; }\n"
+                           "    for (i = 10; i >= s; i -= 3) { s = i - s; u = t - 2; }\n"
+                           "    for (i = 2147483646; i > 0; i++) s = s + 1;\n"
+                           "    if (i != s) u = i * i;\n"
+                           "    return s + t + u;\n"
+                           "}\n");
+    ASSERT_FALSE(failed) << ErrorText();
+    TInstance* self = cls.NewInstance();
+    std::unique_ptr<TProcess> whole = TProcess::Create(self, "f");
+    interp.RunToEnd(*whole);
+    ASSERT_EQ(whole->ErrorState(), 0)
+        << (reporter.messages.empty() ? "" : SjisToUtf8(reporter.messages.back()));
+    const std::string result = ValueToText(*whole->Result());
+    std::int32_t steps = 0;
+    for (std::int32_t budget = 1; budget < 1000; ++budget) {
+        std::unique_ptr<TProcess> once = TProcess::Create(self, "f");
+        std::unique_ptr<TProcess> stepped = TProcess::Create(self, "f");
+        // The four locals lie just above the top; the frame's record (addresses) above them.
+        const std::int32_t aboveLocals = once->StackTop() + 4;
+        once->Run(budget);
+        for (std::int32_t k = 0; k < budget && !stepped->Halted(); ++k) stepped->Run(1);
+        ASSERT_EQ(once->Halted(), stepped->Halted()) << budget;
+        if (once->Halted()) {
+            EXPECT_EQ(ValueToText(*once->Result()), result);
+            EXPECT_EQ(ValueToText(*stepped->Result()), result);
+            steps = budget;
+            break;
+        }
+        ASSERT_EQ(once->PcOffset(), stepped->PcOffset()) << budget;
+        ASSERT_EQ(once->StackTop(), stepped->StackTop()) << budget;
+        for (std::int32_t k = once->StackTop(); k < aboveLocals; ++k) {
+            const TValue* a = once->StackSlot(k);
+            const TValue* b = stepped->StackSlot(k);
+            // A reference names a slot of its own process's stack: the slot indices must agree.
+            if (a->tag == vtRef && b->tag == vtRef)
+                ASSERT_EQ(RefTarget(*a) - once->StackSlot(0), RefTarget(*b) - stepped->StackSlot(0))
+                    << "budget " << budget << ", slot " << k;
+            else
+                ASSERT_EQ(std::memcmp(a, b, sizeof(TValue)), 0) << "budget " << budget << ", slot " << k;
+        }
+    }
+    EXPECT_GT(steps, 200); // the code ran to its end within the budgets tried
 }
 
 } // namespace
