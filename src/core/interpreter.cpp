@@ -4,6 +4,7 @@
 #include <cstring>
 #include <exception>
 
+#include "classes/core_natives.h"
 #include "classes/function.h"
 #include "classes/rtti.h"
 #include "core/compiled_info.h"
@@ -290,6 +291,78 @@ inline bool IsIntArith(std::int32_t op) {
 
 inline std::uint32_t IntArith(std::int32_t op, std::uint32_t l, std::uint32_t r) {
     return op == Op_Add ? l + r : op == Op_Sub ? l - r : l * r;
+}
+
+// The kernel's Array methods get, set and add are bytecode wrappers around one native each. A call of
+// one, when nothing can go wrong, is run by Op_DCall itself with the wrapper's effect (the element read,
+// written or appended, the same result and reference counts) and every wrapper instruction counted.
+enum TWrapperShape : std::uint8_t {
+    kShapeUnknown = 0, // not looked at yet
+    kShapeOther,
+    kShapeArrayGet, // PushThis; PushThis_SMemberValPtr_Deref body; ArgValPtr_Deref 0; NativeCall 2; Ret
+    kShapeArraySet, // ...; ArgValPtr_Deref 0; ArgValPtr_Deref 1; NativeCall 3; Pop; ArgValPtr_Deref 1; Ret
+    kShapeArrayAdd, // ...; ArgValPtr_Deref 0; NativeCall 2; Pop; PushThis; Ret
+};
+
+// The instructions a wrapper runs, Op_DCall not included, and the arguments it takes.
+constexpr std::int32_t kWrapperSteps[] = {0, 0, 5, 8, 7};
+constexpr std::int32_t kWrapperArgs[] = {0, 0, 1, 2, 1};
+
+TNativeProc ArrayNative(const char* name) {
+    for (const TNativeEntry& e : ArrayNatives())
+        if (std::strcmp(e.name, name) == 0) return e.proc;
+    return nullptr;
+}
+
+TWrapperShape ShapeOf(const TVm& vm, const TNormalFunction& fn) {
+    if (!fn.body || !fn.localNames.empty()) return kShapeOther;
+    const std::int32_t* w = reinterpret_cast<const std::int32_t*>(fn.body->Code());
+    const std::int32_t n = fn.body->Size() / 4;
+    std::int32_t k = 0;
+    // The word index of the next instruction when it has the opcode, else -1.
+    auto take = [&](std::int32_t op) {
+        if (k >= n || w[k] != op || k + kOpcodeSize[op] / 4 > n) return -1;
+        std::int32_t at = k;
+        k += kOpcodeSize[op] / 4;
+        return at;
+    };
+    if (take(Op_PushThis) < 0 || take(Op_PushThis_SMemberValPtr_Deref) < 0) return kShapeOther;
+    std::int32_t arg0 = take(Op_ArgValPtr_Deref);
+    if (arg0 < 0 || w[arg0 + 1] != 0) return kShapeOther;
+    std::int32_t arg1 = take(Op_ArgValPtr_Deref);
+    if (arg1 >= 0 && w[arg1 + 1] != 1) return kShapeOther;
+    std::int32_t call = take(Op_NativeCall);
+    if (call < 0 || w[call + 1] != (arg1 >= 0 ? 3 : 2)) return kShapeOther;
+    THostObject* h = vm.HostAt(static_cast<std::uint32_t>(w[call + 2]));
+    if (!h || h->hostKind() != THostKind::Function || !static_cast<TFunction*>(h)->IsNative())
+        return kShapeOther;
+    TNativeProc proc = static_cast<TNativeFunction*>(h)->proc;
+    static const TNativeProc get = ArrayNative("native_get"), set = ArrayNative("native_set"),
+                             add = ArrayNative("native_add");
+    if (arg1 < 0 && proc == get && take(Op_Ret) >= 0) return kShapeArrayGet;
+    if (arg1 >= 0 && proc == set && take(Op_Pop) >= 0) {
+        std::int32_t back = take(Op_ArgValPtr_Deref);
+        if (back >= 0 && w[back + 1] == 1 && take(Op_Ret) >= 0) return kShapeArraySet;
+    }
+    if (arg1 < 0 && proc == add && take(Op_Pop) >= 0 && take(Op_PushThis) >= 0 && take(Op_Ret) >= 0)
+        return kShapeArrayAdd;
+    return kShapeOther;
+}
+
+inline TWrapperShape CachedShape(const TVm& vm, const TNormalFunction& fn) {
+    if (fn.shapeBody != fn.body.get() || fn.shape == kShapeUnknown) {
+        fn.shape = ShapeOf(vm, fn);
+        fn.shapeBody = fn.body.get();
+    }
+    return static_cast<TWrapperShape>(fn.shape);
+}
+
+// The element list of the array whose body slot the wrapper reads (word 2 of its second instruction).
+inline TElementList* WrapperList(const TVm& vm, const TNormalFunction& fn, const TValue& receiver) {
+    const std::int32_t* w = reinterpret_cast<const std::int32_t*>(fn.body->Code());
+    const TValue& body = ObjectOf(receiver)->members()[w[1 + 2]];
+    THostObject* h = body.tag == vtHost ? vm.HostAt(body.bits) : nullptr;
+    return h && h->hostKind() == TElementList::kKind ? static_cast<TElementList*>(h) : nullptr;
 }
 
 } // namespace
@@ -791,6 +864,48 @@ void TProcess::execute() {
                 std::int32_t argc = pc[1];
                 if (argc < 0 || sp + argc >= stack + kStackSlots) ThrowStackOverflow();
                 TNormalFunction* fn = HintedMethod(vm, sp[argc], pc);
+                if (fn) [[likely]] {
+                    // An Array wrapper run in place (see TWrapperShape): only when the slice has room for
+                    // all its instructions, the stack for its frame, and the element access cannot fail;
+                    // anything else enters the wrapper as usual.
+                    TWrapperShape shape = CachedShape(vm, *fn);
+                    if (shape >= kShapeArrayGet && argc == kWrapperArgs[shape] &&
+                        avail >= kWrapperSteps[shape] && sp - (kFrameSlots + 8) >= stack) {
+                        TElementList* list = WrapperList(vm, *fn, sp[argc]);
+                        if (list && shape == kShapeArrayAdd) {
+                            avail -= kWrapperSteps[shape];
+                            TValue v = sp[0];
+                            list->Add(v);
+                            sp[0] = TValue::Null();
+                            ++sp;
+                            ReleaseValue(v);
+                            STEP(DCall);
+                            NEXT();
+                        }
+                        const TValue& index = sp[argc - 1];
+                        if (list && index.tag == vtInt && index.asInt() >= 0 &&
+                            index.asInt() < list->Count()) {
+                            avail -= kWrapperSteps[shape];
+                            TValue* cell = list->CellAt(index.asInt());
+                            TValue array = sp[argc];
+                            if (shape == kShapeArrayGet) {
+                                sp[1] = *cell;
+                                RetainValue(sp[1]);
+                                sp[0] = TValue::Null();
+                                ++sp;
+                            } else {
+                                // The value moves from its argument slot into the result.
+                                AssignValue(*cell, sp[0]);
+                                sp[2] = sp[0];
+                                sp[1] = sp[0] = TValue::Null();
+                                sp += 2;
+                            }
+                            ReleaseValue(array);
+                            STEP(DCall);
+                            NEXT();
+                        }
+                    }
+                }
                 enterCall(fn ? fn : FindDynamic(in, sp[argc], pc), argc, kOpcodeSize[Op_DCall]);
                 LOAD();
                 NEXT();
