@@ -876,7 +876,7 @@ void TProcess::execute() {
                             avail -= kWrapperSteps[shape];
                             TValue v = sp[0];
                             list->Add(v);
-                            sp[0] = TValue::Null();
+                            PutWord(sp[0], 0);
                             ++sp;
                             ReleaseValue(v);
                             STEP(DCall);
@@ -888,16 +888,19 @@ void TProcess::execute() {
                             avail -= kWrapperSteps[shape];
                             TValue* cell = list->CellAt(index.asInt());
                             TValue array = sp[argc];
+                            // Whole-word moves and clears (see WordOf).
                             if (shape == kShapeArrayGet) {
-                                sp[1] = *cell;
+                                PutWord(sp[1], WordOf(*cell));
                                 RetainValue(sp[1]);
-                                sp[0] = TValue::Null();
+                                PutWord(sp[0], 0);
                                 ++sp;
                             } else {
                                 // The value moves from its argument slot into the result.
+                                std::uint64_t v = WordOf(sp[0]);
                                 AssignValue(*cell, sp[0]);
-                                sp[2] = sp[0];
-                                sp[1] = sp[0] = TValue::Null();
+                                PutWord(sp[2], v);
+                                PutWord(sp[1], 0);
+                                PutWord(sp[0], 0);
                                 sp += 2;
                             }
                             ReleaseValue(array);
