@@ -631,6 +631,21 @@ void TProcess::execute() {
             }
             CASE(Push) {
                 ROOM(1);
+                // `e + c`, `e - c`, `e * c` on an int: Push c with the arithmetic after it, in one dispatch
+                // under the rules of the super-instructions of Op_LocalValPtr.
+                if (IsIntArith(pc[3]) && avail >= 1) {
+                    std::uint64_t c, top = WordOf(*sp);
+                    std::memcpy(&c, pc + 1, sizeof c);
+                    if (WordIsInt(c) && WordIsInt(top)) {
+                        --avail;
+                        PutWord(sp[-1], c);
+                        PutWord(*sp,
+                                (top & 0xffffffffu) |
+                                    std::uint64_t{IntArith(pc[3], WordPayload(top), WordPayload(c))} << 32);
+                        pc += 4;
+                        NEXT();
+                    }
+                }
                 --sp;
                 std::memcpy(sp, pc + 1, sizeof(TValue));
                 STEP(Push);
@@ -709,6 +724,11 @@ void TProcess::execute() {
                             SetPayload(*cell,
                                        pc[5] == Op_AddSubst ? cell->bits + c.bits : cell->bits - c.bits);
                             pc += 7;
+                            // The step of a for loop is followed by the jump back to its condition.
+                            if (*pc == Op_Jump && avail > 0) {
+                                --avail;
+                                JUMP(pc[1]);
+                            }
                             NEXT();
                         }
                     }
@@ -835,6 +855,25 @@ void TProcess::execute() {
             CASE(ArgValPtr_Deref) {
                 ROOM(1);
                 std::int32_t i = pc[1];
+                // `o.x` on an argument, as a reference or a value: with the member instruction after it in
+                // one dispatch when its cached slot holds (the argument's count would go up and straight
+                // down again), under the rules of the super-instructions of Op_LocalValPtr.
+                if ((pc[3] == Op_DMemberValPtr || pc[3] == Op_DMemberValPtr_Deref) && avail >= 1 && i >= 0 &&
+                    i < record(frame).argc) {
+                    if (TValue* cell = HintedMember(vm, receiver[-(i + 1)], pc + 3)) {
+                        --avail;
+                        --sp;
+                        if (pc[3] == Op_DMemberValPtr) {
+                            PutWord(*sp, WordOf(RefTo(cell)));
+                            pc += 3 + kOpcodeSize[Op_DMemberValPtr] / 4;
+                        } else {
+                            PutWord(*sp, WordOf(*cell));
+                            RetainValue(*sp);
+                            pc += 3 + kOpcodeSize[Op_DMemberValPtr_Deref] / 4;
+                        }
+                        NEXT();
+                    }
+                }
                 --sp;
                 if (i >= 0 && i < record(frame).argc) {
                     *sp = receiver[-(i + 1)];
