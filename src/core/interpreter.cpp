@@ -754,6 +754,11 @@ void TProcess::execute() {
                             PutWord(sp[-1], v);
                             PutWord(*cell, v);
                             pc += 11;
+                            // The step of a for loop is followed by the jump back to its condition.
+                            if (*pc == Op_Jump && avail > 0) {
+                                --avail;
+                                JUMP(pc[1]);
+                            }
                             NEXT();
                         }
                     }
@@ -919,6 +924,7 @@ void TProcess::execute() {
                             ++sp;
                             ReleaseValue(v);
                             STEP(DCall);
+                            PREDICT(Pop); // a statement's call: its value is dropped
                             NEXT();
                         }
                         const TValue& index = sp[argc - 1];
@@ -944,6 +950,8 @@ void TProcess::execute() {
                             }
                             ReleaseValue(array);
                             STEP(DCall);
+                            PREDICT(Pop);      // a.set(...) as a statement
+                            PREDICT(JumpZero); // if (a.get(...))
                             NEXT();
                         }
                     }
