@@ -16,7 +16,6 @@ THeap::THeap(std::size_t reserveBytes) : m_small(kSmallLimit / kGranule + 1) {
         if (p != MAP_FAILED) {
             m_base = static_cast<std::byte*>(p);
             m_reserved = size;
-            madvise(p, size, MADV_HUGEPAGE);
             return;
         }
     }
