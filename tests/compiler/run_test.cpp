@@ -213,6 +213,7 @@ TEST_F(RunTest, ArrayWrapperCallsCountEveryInstructionUnderAnyBudget) {
                                     "    a.set(5, a.get(0));\n"
                                     "    a.set(2, this);\n"
                                     "    s = a.get(2);\n"
+                                    "    if (a.get(0)) s = 1;\n"
                                     "    s = a.get(3.0) + a.get(6) + a.get(4);\n"
                                     "    a.set(1, a);\n"
                                     "    a.set(1, 0);\n"
