@@ -304,14 +304,30 @@ enum TWrapperShape : std::uint8_t {
     kShapeArrayAdd, // ...; ArgValPtr_Deref 0; NativeCall 2; Pop; PushThis; Ret
 };
 
-// The instructions a wrapper runs, Op_DCall not included, and the arguments it takes.
+// The instructions a wrapper runs, Op_DCall not included, the arguments it takes, and the word of its
+// Op_NativeCall that names the native.
 constexpr std::int32_t kWrapperSteps[] = {0, 0, 5, 8, 7};
 constexpr std::int32_t kWrapperArgs[] = {0, 0, 1, 2, 1};
+constexpr std::int32_t kWrapperNativeWord[] = {0, 0, 10, 13, 10};
 
 TNativeProc ArrayNative(const char* name) {
     for (const TNativeEntry& e : ArrayNatives())
         if (std::strcmp(e.name, name) == 0) return e.proc;
     return nullptr;
+}
+
+// The procedure each shape's native must have.
+TNativeProc WrapperProc(TWrapperShape shape) {
+    static const TNativeProc procs[] = {nullptr, nullptr, ArrayNative("native_get"),
+                                        ArrayNative("native_set"), ArrayNative("native_add")};
+    return procs[shape];
+}
+
+// The procedure of the native a code word names, or none.
+inline TNativeProc NativeProcAt(const TVm& vm, std::int32_t word) {
+    THostObject* h = vm.HostAt(static_cast<std::uint32_t>(word));
+    if (!h || h->hostKind() != THostKind::Function || !static_cast<TFunction*>(h)->IsNative()) return nullptr;
+    return static_cast<TNativeFunction*>(h)->proc;
 }
 
 TWrapperShape ShapeOf(const TVm& vm, const TNormalFunction& fn) {
@@ -333,20 +349,18 @@ TWrapperShape ShapeOf(const TVm& vm, const TNormalFunction& fn) {
     if (arg1 >= 0 && w[arg1 + 1] != 1) return kShapeOther;
     std::int32_t call = take(Op_NativeCall);
     if (call < 0 || w[call + 1] != (arg1 >= 0 ? 3 : 2)) return kShapeOther;
-    THostObject* h = vm.HostAt(static_cast<std::uint32_t>(w[call + 2]));
-    if (!h || h->hostKind() != THostKind::Function || !static_cast<TFunction*>(h)->IsNative())
-        return kShapeOther;
-    TNativeProc proc = static_cast<TNativeFunction*>(h)->proc;
-    static const TNativeProc get = ArrayNative("native_get"), set = ArrayNative("native_set"),
-                             add = ArrayNative("native_add");
-    if (arg1 < 0 && proc == get && take(Op_Ret) >= 0) return kShapeArrayGet;
-    if (arg1 >= 0 && proc == set && take(Op_Pop) >= 0) {
+    TNativeProc proc = NativeProcAt(vm, w[call + 2]);
+    TWrapperShape shape = kShapeOther;
+    if (arg1 < 0 && proc == WrapperProc(kShapeArrayGet) && take(Op_Ret) >= 0) {
+        shape = kShapeArrayGet;
+    } else if (arg1 >= 0 && proc == WrapperProc(kShapeArraySet) && take(Op_Pop) >= 0) {
         std::int32_t back = take(Op_ArgValPtr_Deref);
-        if (back >= 0 && w[back + 1] == 1 && take(Op_Ret) >= 0) return kShapeArraySet;
+        if (back >= 0 && w[back + 1] == 1 && take(Op_Ret) >= 0) shape = kShapeArraySet;
+    } else if (arg1 < 0 && proc == WrapperProc(kShapeArrayAdd) && take(Op_Pop) >= 0 &&
+               take(Op_PushThis) >= 0 && take(Op_Ret) >= 0) {
+        shape = kShapeArrayAdd;
     }
-    if (arg1 < 0 && proc == add && take(Op_Pop) >= 0 && take(Op_PushThis) >= 0 && take(Op_Ret) >= 0)
-        return kShapeArrayAdd;
-    return kShapeOther;
+    return shape != kShapeOther && call + 2 == kWrapperNativeWord[shape] ? shape : kShapeOther;
 }
 
 inline TWrapperShape CachedShape(const TVm& vm, const TNormalFunction& fn) {
@@ -357,9 +371,13 @@ inline TWrapperShape CachedShape(const TVm& vm, const TNormalFunction& fn) {
     return static_cast<TWrapperShape>(fn.shape);
 }
 
-// The element list of the array whose body slot the wrapper reads (word 2 of its second instruction).
-inline TElementList* WrapperList(const TVm& vm, const TNormalFunction& fn, const TValue& receiver) {
+// The element list of the array whose body slot the wrapper reads (word 2 of its second instruction);
+// none when the wrapper's native is no longer the one its shape was made for (then the call goes the
+// usual way, which meets whatever the code names now).
+inline TElementList* WrapperList(const TVm& vm, const TNormalFunction& fn, TWrapperShape shape,
+                                 const TValue& receiver) {
     const std::int32_t* w = reinterpret_cast<const std::int32_t*>(fn.body->Code());
+    if (NativeProcAt(vm, w[kWrapperNativeWord[shape]]) != WrapperProc(shape)) return nullptr;
     const TValue& body = ObjectOf(receiver)->members()[w[1 + 2]];
     THostObject* h = body.tag == vtHost ? vm.HostAt(body.bits) : nullptr;
     return h && h->hostKind() == TElementList::kKind ? static_cast<TElementList*>(h) : nullptr;
@@ -915,7 +933,7 @@ void TProcess::execute() {
                     TWrapperShape shape = CachedShape(vm, *fn);
                     if (shape >= kShapeArrayGet && argc == kWrapperArgs[shape] &&
                         avail >= kWrapperSteps[shape] && sp - (kFrameSlots + 8) >= stack) {
-                        TElementList* list = WrapperList(vm, *fn, sp[argc]);
+                        TElementList* list = WrapperList(vm, *fn, shape, sp[argc]);
                         if (list && shape == kShapeArrayAdd) {
                             avail -= kWrapperSteps[shape];
                             TValue v = sp[0];
