@@ -316,11 +316,12 @@ TNativeProc ArrayNative(const char* name) {
     return nullptr;
 }
 
-// The procedure each shape's native must have.
-TNativeProc WrapperProc(TWrapperShape shape) {
-    static const TNativeProc procs[] = {nullptr, nullptr, ArrayNative("native_get"),
-                                        ArrayNative("native_set"), ArrayNative("native_add")};
-    return procs[shape];
+// The procedure each shape's native must have (the table is constant, so it is ready before this).
+const TNativeProc kWrapperProcs[] = {nullptr, nullptr, ArrayNative("native_get"), ArrayNative("native_set"),
+                                     ArrayNative("native_add")};
+
+inline TNativeProc WrapperProc(TWrapperShape shape) {
+    return kWrapperProcs[shape];
 }
 
 // The procedure of the native a code word names, or none.
@@ -868,6 +869,18 @@ void TProcess::execute() {
                             JUMP(pc[1]);
                         NEXT();
                     }
+                }
+                // Two locals pushed one after the other (the receiver and argument of a call, the operands
+                // of an operator), in one dispatch under the same rules.
+                if (pc[3] == Op_LocalValPtr_Deref && avail >= 1 && sp - 2 >= stack) {
+                    --avail;
+                    PutWord(sp[-1], WordOf(frame[-pc[1]]));
+                    RetainValue(sp[-1]);
+                    PutWord(sp[-2], WordOf(frame[-pc[4]]));
+                    RetainValue(sp[-2]);
+                    sp -= 2;
+                    pc += 6;
+                    NEXT();
                 }
                 --sp;
                 *sp = frame[-pc[1]];
