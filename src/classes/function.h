@@ -58,6 +58,10 @@ public:
     // Its count is the number of local slots a call reserves.
     std::vector<std::string> localNames;
     std::unique_ptr<TCompiledInfo> body;
+    // The interpreter's note of what the body does (TProcess::execute), with the body it was made for:
+    // a replaced body is looked at afresh.
+    mutable const TCompiledInfo* shapeBody = nullptr;
+    mutable std::uint8_t shape = 0;
 
 protected:
     TNormalFunction(TRTTI* owner, std::int32_t name, Kind kind) : TFunction(owner, name, kind) {}

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <exception>
 
+#include "classes/core_natives.h"
 #include "classes/function.h"
 #include "classes/rtti.h"
 #include "core/compiled_info.h"
@@ -223,7 +224,7 @@ void UpdateByAdding(TValue& t, TValue& r, bool subtract) {
             ReleaseValue(r);
         } else if (t.tag == vtInt && r.tag == vtInt) {
             std::uint32_t a = t.bits, b = r.bits;
-            t.bits = subtract ? a - b : a + b;
+            SetPayload(t, subtract ? a - b : a + b);
         } else {
             long double a = t.tag == vtInt ? t.asInt() : t.asFloat();
             long double b = r.tag == vtInt ? r.asInt() : r.asFloat();
@@ -236,6 +237,151 @@ void UpdateByAdding(TValue& t, TValue& r, bool subtract) {
         ReleaseValue(r);
     }
     r = TValue::Null();
+}
+
+// Whether the comparison opcode holds for two ints (the wrapped difference decides, as in the
+// comparison instructions themselves).
+inline bool IntCompareHolds(std::int32_t op, std::uint32_t l, std::uint32_t r) {
+    std::int32_t d = static_cast<std::int32_t>(l - r);
+    switch (op) {
+    case Op_GT:
+        return d > 0;
+    case Op_GTE:
+        return d >= 0;
+    case Op_LT:
+        return d < 0;
+    case Op_LTE:
+        return d <= 0;
+    case Op_EQ:
+        return d == 0;
+    default:
+        return d != 0;
+    }
+}
+
+// A value as one 64-bit word and back. The super-instructions move values this way: a TValue held in
+// a local is kept by the compiler as a tag and a payload and written back in two stores, and reading
+// such a cell whole right after stalls until those stores have reached the cache.
+inline std::uint64_t WordOf(const TValue& v) {
+    std::uint64_t w;
+    std::memcpy(&w, &v, sizeof w);
+    return w;
+}
+
+inline void PutWord(TValue& v, std::uint64_t w) {
+    std::memcpy(&v, &w, sizeof w);
+}
+
+inline bool WordIsInt(std::uint64_t w) {
+    static_assert(std::endian::native == std::endian::little, "the tag is the low byte of the word");
+    return static_cast<std::uint8_t>(w) == vtInt;
+}
+
+inline std::uint32_t WordPayload(std::uint64_t w) {
+    return static_cast<std::uint32_t>(w >> 32);
+}
+
+inline bool IsCompare(std::int32_t op) {
+    return op >= Op_GT && op <= Op_NEQ;
+}
+
+inline bool IsIntArith(std::int32_t op) {
+    return op >= Op_Add && op <= Op_Mul;
+}
+
+inline std::uint32_t IntArith(std::int32_t op, std::uint32_t l, std::uint32_t r) {
+    return op == Op_Add ? l + r : op == Op_Sub ? l - r : l * r;
+}
+
+// The kernel's Array methods get, set and add are bytecode wrappers around one native each. A call of
+// one, when nothing can go wrong, is run by Op_DCall itself with the wrapper's effect (the element read,
+// written or appended, the same result and reference counts) and every wrapper instruction counted.
+enum TWrapperShape : std::uint8_t {
+    kShapeUnknown = 0, // not looked at yet
+    kShapeOther,
+    kShapeArrayGet, // PushThis; PushThis_SMemberValPtr_Deref body; ArgValPtr_Deref 0; NativeCall 2; Ret
+    kShapeArraySet, // ...; ArgValPtr_Deref 0; ArgValPtr_Deref 1; NativeCall 3; Pop; ArgValPtr_Deref 1; Ret
+    kShapeArrayAdd, // ...; ArgValPtr_Deref 0; NativeCall 2; Pop; PushThis; Ret
+};
+
+// The instructions a wrapper runs, Op_DCall not included, the arguments it takes, and the word of its
+// Op_NativeCall that names the native.
+constexpr std::int32_t kWrapperSteps[] = {0, 0, 5, 8, 7};
+constexpr std::int32_t kWrapperArgs[] = {0, 0, 1, 2, 1};
+constexpr std::int32_t kWrapperNativeWord[] = {0, 0, 10, 13, 10};
+
+TNativeProc ArrayNative(const char* name) {
+    for (const TNativeEntry& e : ArrayNatives())
+        if (std::strcmp(e.name, name) == 0) return e.proc;
+    return nullptr;
+}
+
+// The procedure each shape's native must have (the table is constant, so it is ready before this).
+const TNativeProc kWrapperProcs[] = {nullptr, nullptr, ArrayNative("native_get"), ArrayNative("native_set"),
+                                     ArrayNative("native_add")};
+
+inline TNativeProc WrapperProc(TWrapperShape shape) {
+    return kWrapperProcs[shape];
+}
+
+// The procedure of the native a code word names, or none.
+inline TNativeProc NativeProcAt(const TVm& vm, std::int32_t word) {
+    THostObject* h = vm.HostAt(static_cast<std::uint32_t>(word));
+    if (!h || h->hostKind() != THostKind::Function || !static_cast<TFunction*>(h)->IsNative()) return nullptr;
+    return static_cast<TNativeFunction*>(h)->proc;
+}
+
+TWrapperShape ShapeOf(const TVm& vm, const TNormalFunction& fn) {
+    if (!fn.body || !fn.localNames.empty()) return kShapeOther;
+    const std::int32_t* w = reinterpret_cast<const std::int32_t*>(fn.body->Code());
+    const std::int32_t n = fn.body->Size() / 4;
+    std::int32_t k = 0;
+    // The word index of the next instruction when it has the opcode, else -1.
+    auto take = [&](std::int32_t op) {
+        if (k >= n || w[k] != op || k + kOpcodeSize[op] / 4 > n) return -1;
+        std::int32_t at = k;
+        k += kOpcodeSize[op] / 4;
+        return at;
+    };
+    if (take(Op_PushThis) < 0 || take(Op_PushThis_SMemberValPtr_Deref) < 0) return kShapeOther;
+    std::int32_t arg0 = take(Op_ArgValPtr_Deref);
+    if (arg0 < 0 || w[arg0 + 1] != 0) return kShapeOther;
+    std::int32_t arg1 = take(Op_ArgValPtr_Deref);
+    if (arg1 >= 0 && w[arg1 + 1] != 1) return kShapeOther;
+    std::int32_t call = take(Op_NativeCall);
+    if (call < 0 || w[call + 1] != (arg1 >= 0 ? 3 : 2)) return kShapeOther;
+    TNativeProc proc = NativeProcAt(vm, w[call + 2]);
+    TWrapperShape shape = kShapeOther;
+    if (arg1 < 0 && proc == WrapperProc(kShapeArrayGet) && take(Op_Ret) >= 0) {
+        shape = kShapeArrayGet;
+    } else if (arg1 >= 0 && proc == WrapperProc(kShapeArraySet) && take(Op_Pop) >= 0) {
+        std::int32_t back = take(Op_ArgValPtr_Deref);
+        if (back >= 0 && w[back + 1] == 1 && take(Op_Ret) >= 0) shape = kShapeArraySet;
+    } else if (arg1 < 0 && proc == WrapperProc(kShapeArrayAdd) && take(Op_Pop) >= 0 &&
+               take(Op_PushThis) >= 0 && take(Op_Ret) >= 0) {
+        shape = kShapeArrayAdd;
+    }
+    return shape != kShapeOther && call + 2 == kWrapperNativeWord[shape] ? shape : kShapeOther;
+}
+
+inline TWrapperShape CachedShape(const TVm& vm, const TNormalFunction& fn) {
+    if (fn.shapeBody != fn.body.get() || fn.shape == kShapeUnknown) {
+        fn.shape = ShapeOf(vm, fn);
+        fn.shapeBody = fn.body.get();
+    }
+    return static_cast<TWrapperShape>(fn.shape);
+}
+
+// The element list of the array whose body slot the wrapper reads (word 2 of its second instruction);
+// none when the wrapper's native is no longer the one its shape was made for (then the call goes the
+// usual way, which meets whatever the code names now).
+inline TElementList* WrapperList(const TVm& vm, const TNormalFunction& fn, TWrapperShape shape,
+                                 const TValue& receiver) {
+    const std::int32_t* w = reinterpret_cast<const std::int32_t*>(fn.body->Code());
+    if (NativeProcAt(vm, w[kWrapperNativeWord[shape]]) != WrapperProc(shape)) return nullptr;
+    const TValue& body = ObjectOf(receiver)->members()[w[1 + 2]];
+    THostObject* h = body.tag == vtHost ? vm.HostAt(body.bits) : nullptr;
+    return h && h->hostKind() == TElementList::kKind ? static_cast<TElementList*>(h) : nullptr;
 }
 
 } // namespace
@@ -504,6 +650,21 @@ void TProcess::execute() {
             }
             CASE(Push) {
                 ROOM(1);
+                // `e + c`, `e - c`, `e * c` on an int: Push c with the arithmetic after it, in one dispatch
+                // under the rules of the super-instructions of Op_LocalValPtr.
+                if (IsIntArith(pc[3]) && avail >= 1) {
+                    std::uint64_t c, top = WordOf(*sp);
+                    std::memcpy(&c, pc + 1, sizeof c);
+                    if (WordIsInt(c) && WordIsInt(top)) {
+                        --avail;
+                        PutWord(sp[-1], c);
+                        PutWord(*sp,
+                                (top & 0xffffffffu) |
+                                    std::uint64_t{IntArith(pc[3], WordPayload(top), WordPayload(c))} << 32);
+                        pc += 4;
+                        NEXT();
+                    }
+                }
                 --sp;
                 std::memcpy(sp, pc + 1, sizeof(TValue));
                 STEP(Push);
@@ -564,6 +725,63 @@ void TProcess::execute() {
             }
             CASE(LocalValPtr) {
                 ROOM(1);
+                // Super-instructions for the statements of nearly every loop, on int locals. Each runs a
+                // whole sequence in one dispatch only when the slice has room for all of it and the
+                // stack for its temporaries; it counts every instruction of the sequence and leaves the
+                // slots below the top as the sequence would. Anything else runs one by one.
+                if (avail >= 3 && sp - 3 >= stack) {
+                    TValue* cell = frame - pc[1];
+                    // `x += c`, `x -= c`, `x++`, `x--`: LocalValPtr x; Push c; AddSubst|SubSubst; Pop.
+                    if (pc[2] == Op_Push && (pc[5] == Op_AddSubst || pc[5] == Op_SubSubst) &&
+                        pc[6] == Op_Pop) {
+                        TValue c;
+                        std::memcpy(&c, pc + 3, sizeof c);
+                        if (cell->tag == vtInt && c.tag == vtInt) {
+                            avail -= 3;
+                            sp[-1] = RefTo(cell);
+                            PutWord(sp[-2], 0);
+                            SetPayload(*cell,
+                                       pc[5] == Op_AddSubst ? cell->bits + c.bits : cell->bits - c.bits);
+                            pc += 7;
+                            // The step of a for loop is followed by the jump back to its condition.
+                            if (*pc == Op_Jump && avail > 0) {
+                                --avail;
+                                JUMP(pc[1]);
+                            }
+                            NEXT();
+                        }
+                    }
+                    // `x = a op b` with op one of + - *: LocalValPtr x; LocalValPtr_Deref a;
+                    // LocalValPtr_Deref b | Push b; Add|Sub|Mul; Subst; Pop.
+                    else if (pc[2] == Op_LocalValPtr_Deref &&
+                             (pc[5] == Op_LocalValPtr_Deref || pc[5] == Op_Push) && IsIntArith(pc[8]) &&
+                             pc[9] == Op_Subst && pc[10] == Op_Pop && avail >= 5) {
+                        std::uint64_t a = WordOf(frame[-pc[3]]);
+                        std::uint64_t b;
+                        if (pc[5] == Op_Push)
+                            std::memcpy(&b, pc + 6, sizeof b);
+                        else
+                            b = WordOf(frame[-pc[6]]);
+                        if (WordIsInt(a) && WordIsInt(b) && cell->tag != vtObject) {
+                            avail -= 5;
+                            // The sum keeps the left operand's tag word, as the instruction Add does.
+                            std::uint64_t v = (a & 0xffffffffu) |
+                                              std::uint64_t{IntArith(pc[8], WordPayload(a), WordPayload(b))}
+                                                  << 32;
+                            PutWord(sp[-3], b);
+                            PutWord(sp[-2], v);
+                            PutWord(sp[-1], v);
+                            PutWord(*cell, v);
+                            pc += 11;
+                            // The step of a for loop is followed by the jump back to its condition.
+                            if (*pc == Op_Jump && avail > 0) {
+                                --avail;
+                                JUMP(pc[1]);
+                            }
+                            NEXT();
+                        }
+                    }
+                }
                 --sp;
                 *sp = RefTo(frame - pc[1]);
                 STEP(LocalValPtr);
@@ -596,16 +814,19 @@ void TProcess::execute() {
             }
             CASE(PushThis_SMemberValPtr_Deref) {
                 ROOM(1);
-                TValue v;
+                // Each branch writes the slot itself: a value merged from both would be assembled in
+                // memory from partial stores and read back whole, which stalls on every call of an
+                // Array method.
                 if (IsLiveObject(*receiver)) [[likely]] {
-                    v = ObjectOf(*receiver)->members()[pc[2]];
-                    RetainValue(v);
+                    --sp;
+                    *sp = ObjectOf(*receiver)->members()[pc[2]];
+                    RetainValue(*sp);
                 } else {
                     STORE();
-                    v = StaticMemberMiss(in, *receiver, codeOf(frame), pc[2], true);
+                    TValue v = StaticMemberMiss(in, *receiver, codeOf(frame), pc[2], true);
+                    --sp;
+                    *sp = v;
                 }
-                --sp;
-                *sp = v;
                 STEP(PushThis_SMemberValPtr_Deref);
                 NEXT();
             }
@@ -625,6 +846,42 @@ void TProcess::execute() {
             }
             CASE(LocalValPtr_Deref) {
                 ROOM(1);
+                // A loop or if condition on an int local: LocalValPtr_Deref a; LocalValPtr_Deref b |
+                // Push b; a comparison; JumpZero, in one dispatch under the rules of the super-instructions
+                // of Op_LocalValPtr.
+                if (avail >= 3 && (pc[3] == Op_LocalValPtr_Deref || pc[3] == Op_Push) && IsCompare(pc[6]) &&
+                    pc[7] == Op_JumpZero && sp - 2 >= stack) {
+                    std::uint64_t a = WordOf(frame[-pc[1]]);
+                    std::uint64_t b;
+                    if (pc[3] == Op_Push)
+                        std::memcpy(&b, pc + 4, sizeof b);
+                    else
+                        b = WordOf(frame[-pc[4]]);
+                    if (WordIsInt(a) && WordIsInt(b)) {
+                        avail -= 3;
+                        PutWord(sp[-1], a);
+                        PutWord(sp[-2], b);
+                        bool holds = IntCompareHolds(pc[6], WordPayload(a), WordPayload(b));
+                        pc += 7;
+                        if (holds)
+                            STEP(JumpZero);
+                        else
+                            JUMP(pc[1]);
+                        NEXT();
+                    }
+                }
+                // Two locals pushed one after the other (the receiver and argument of a call, the operands
+                // of an operator), in one dispatch under the same rules.
+                if (pc[3] == Op_LocalValPtr_Deref && avail >= 1 && sp - 2 >= stack) {
+                    --avail;
+                    PutWord(sp[-1], WordOf(frame[-pc[1]]));
+                    RetainValue(sp[-1]);
+                    PutWord(sp[-2], WordOf(frame[-pc[4]]));
+                    RetainValue(sp[-2]);
+                    sp -= 2;
+                    pc += 6;
+                    NEXT();
+                }
                 --sp;
                 *sp = frame[-pc[1]];
                 RetainValue(*sp);
@@ -634,6 +891,25 @@ void TProcess::execute() {
             CASE(ArgValPtr_Deref) {
                 ROOM(1);
                 std::int32_t i = pc[1];
+                // `o.x` on an argument, as a reference or a value: with the member instruction after it in
+                // one dispatch when its cached slot holds (the argument's count would go up and straight
+                // down again), under the rules of the super-instructions of Op_LocalValPtr.
+                if ((pc[3] == Op_DMemberValPtr || pc[3] == Op_DMemberValPtr_Deref) && avail >= 1 && i >= 0 &&
+                    i < record(frame).argc) {
+                    if (TValue* cell = HintedMember(vm, receiver[-(i + 1)], pc + 3)) {
+                        --avail;
+                        --sp;
+                        if (pc[3] == Op_DMemberValPtr) {
+                            PutWord(*sp, WordOf(RefTo(cell)));
+                            pc += 3 + kOpcodeSize[Op_DMemberValPtr] / 4;
+                        } else {
+                            PutWord(*sp, WordOf(*cell));
+                            RetainValue(*sp);
+                            pc += 3 + kOpcodeSize[Op_DMemberValPtr_Deref] / 4;
+                        }
+                        NEXT();
+                    }
+                }
                 --sp;
                 if (i >= 0 && i < record(frame).argc) {
                     *sp = receiver[-(i + 1)];
@@ -663,6 +939,54 @@ void TProcess::execute() {
                 std::int32_t argc = pc[1];
                 if (argc < 0 || sp + argc >= stack + kStackSlots) ThrowStackOverflow();
                 TNormalFunction* fn = HintedMethod(vm, sp[argc], pc);
+                if (fn) [[likely]] {
+                    // An Array wrapper run in place (see TWrapperShape): only when the slice has room for
+                    // all its instructions, the stack for its frame, and the element access cannot fail;
+                    // anything else enters the wrapper as usual.
+                    TWrapperShape shape = CachedShape(vm, *fn);
+                    if (shape >= kShapeArrayGet && argc == kWrapperArgs[shape] &&
+                        avail >= kWrapperSteps[shape] && sp - (kFrameSlots + 8) >= stack) {
+                        TElementList* list = WrapperList(vm, *fn, shape, sp[argc]);
+                        if (list && shape == kShapeArrayAdd) {
+                            avail -= kWrapperSteps[shape];
+                            TValue v = sp[0];
+                            list->Add(v);
+                            PutWord(sp[0], 0);
+                            ++sp;
+                            ReleaseValue(v);
+                            STEP(DCall);
+                            PREDICT(Pop); // a statement's call: its value is dropped
+                            NEXT();
+                        }
+                        const TValue& index = sp[argc - 1];
+                        if (list && index.tag == vtInt && index.asInt() >= 0 &&
+                            index.asInt() < list->Count()) {
+                            avail -= kWrapperSteps[shape];
+                            TValue* cell = list->CellAt(index.asInt());
+                            TValue array = sp[argc];
+                            // Whole-word moves and clears (see WordOf).
+                            if (shape == kShapeArrayGet) {
+                                PutWord(sp[1], WordOf(*cell));
+                                RetainValue(sp[1]);
+                                PutWord(sp[0], 0);
+                                ++sp;
+                            } else {
+                                // The value moves from its argument slot into the result.
+                                std::uint64_t v = WordOf(sp[0]);
+                                AssignValue(*cell, sp[0]);
+                                PutWord(sp[2], v);
+                                PutWord(sp[1], 0);
+                                PutWord(sp[0], 0);
+                                sp += 2;
+                            }
+                            ReleaseValue(array);
+                            STEP(DCall);
+                            PREDICT(Pop);      // a.set(...) as a statement
+                            PREDICT(JumpZero); // if (a.get(...))
+                            NEXT();
+                        }
+                    }
+                }
                 enterCall(fn ? fn : FindDynamic(in, sp[argc], pc), argc, kOpcodeSize[Op_DCall]);
                 LOAD();
                 NEXT();
@@ -745,7 +1069,7 @@ void TProcess::execute() {
             }
             CASE(Add) {
                 if (sp[0].tag == vtInt && sp[1].tag == vtInt) [[likely]] {
-                    sp[1].bits += sp[0].bits;
+                    SetPayload(sp[1], sp[1].bits + sp[0].bits);
                 } else {
                     STORE(); // a string result may reuse a pooled block and run a destructor
                     ArithValues(TArithOp::Add, sp[1], sp[0]);
@@ -757,7 +1081,7 @@ void TProcess::execute() {
             }
             CASE(Sub) {
                 if (sp[0].tag == vtInt && sp[1].tag == vtInt) [[likely]]
-                    sp[1].bits -= sp[0].bits;
+                    SetPayload(sp[1], sp[1].bits - sp[0].bits);
                 else
                     ArithValues(TArithOp::Sub, sp[1], sp[0]);
                 ++sp;
@@ -766,7 +1090,7 @@ void TProcess::execute() {
             }
             CASE(Mul) {
                 if (sp[0].tag == vtInt && sp[1].tag == vtInt) [[likely]]
-                    sp[1].bits *= sp[0].bits;
+                    SetPayload(sp[1], sp[1].bits * sp[0].bits);
                 else
                     ArithValues(TArithOp::Mul, sp[1], sp[0]);
                 ++sp;

@@ -1,8 +1,36 @@
 #include "core/strings.h"
 
+#include <new>
+#include <sys/mman.h>
+
 #include "core/errors.h"
 
 namespace plimo {
+
+namespace {
+// Below this a block comes from the ordinary allocator; above it, whole huge pages are mapped.
+constexpr std::size_t kMappedBlock = std::size_t(1) << 20;
+constexpr std::size_t kHugePage = std::size_t(2) << 20;
+
+std::size_t MappedSize(std::size_t bytes) {
+    return (bytes + kHugePage - 1) / kHugePage * kHugePage;
+}
+} // namespace
+
+void* AllocElementBlock(std::size_t bytes) {
+    if (bytes < kMappedBlock) return ::operator new(bytes);
+    void* p = mmap(nullptr, MappedSize(bytes), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) throw std::bad_alloc();
+    madvise(p, MappedSize(bytes), MADV_HUGEPAGE);
+    return p;
+}
+
+void FreeElementBlock(void* block, std::size_t bytes) {
+    if (bytes < kMappedBlock)
+        ::operator delete(block);
+    else
+        munmap(block, MappedSize(bytes));
+}
 
 TfString::TfString(std::string_view text) : THostObject(kKind), m_text(text) {
     if (TVm* vm = TVm::Current()) ++vm->stats().stringBodies;

@@ -1,6 +1,7 @@
 // Host bodies of strings and arrays: the TfString text and the element list of value cells.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -28,6 +29,21 @@ private:
     std::string m_text;
 };
 
+// Blocks for the pointer list of an element list; a large one is mapped with huge pages where the system
+// offers them, since a loop over a large array in strides otherwise pays an address-translation miss
+// on nearly every access.
+void* AllocElementBlock(std::size_t bytes);
+void FreeElementBlock(void* block, std::size_t bytes);
+
+template <class T> struct TElementAllocator {
+    using value_type = T;
+    TElementAllocator() = default;
+    template <class U> TElementAllocator(const TElementAllocator<U>&) {}
+    T* allocate(std::size_t n) { return static_cast<T*>(AllocElementBlock(n * sizeof(T))); }
+    void deallocate(T* p, std::size_t n) { FreeElementBlock(p, n * sizeof(T)); }
+    template <class U> bool operator==(const TElementAllocator<U>&) const { return true; }
+};
+
 // The elements of an Array object: separately allocated heap cells, each holding a counted value, so a
 // vtRef to an element stays valid while other elements come and go.
 class TElementList : public THostObject {
@@ -47,7 +63,7 @@ public:
     void Clear();
 
 private:
-    std::vector<TValue*> m_cells;
+    std::vector<TValue*, TElementAllocator<TValue*>> m_cells;
 };
 
 // The host object of a vtHost value when it is of type T, else none.

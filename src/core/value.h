@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -155,12 +156,30 @@ inline void ReleaseValue(TValue& v) {
     if (!v.bits || --ObjectOf(v)->refCount == -1) RaiseReleaseError(v);
 }
 
+// Replaces the payload with one 8-byte store. The next read of the cell is nearly always a copy of the
+// whole value; after a 4-byte write of the payload alone that read cannot be served from the pending
+// store and waits for it to reach the cache (many cycles in a tight loop). The tag and spare bytes stay.
+inline void SetPayload(TValue& v, std::uint32_t bits) {
+    if constexpr (std::endian::native == std::endian::little) {
+        std::uint64_t word;
+        std::memcpy(&word, &v, sizeof word);
+        word = (word & 0xffffffffu) | (std::uint64_t{bits} << 32);
+#if defined(__GNUC__)
+        // Without this the compiler sees the unchanged low half and narrows the store back to 4 bytes.
+        __asm__("" : "+r"(word));
+#endif
+        std::memcpy(&v, &word, sizeof word);
+    } else {
+        v.bits = bits;
+    }
+}
+
 // Two ints added, subtracted or multiplied (wrapping) stay inline; everything else takes the general road.
 inline void ArithValues(TArithOp op, TValue& l, TValue& r) {
     if (l.tag == vtInt && r.tag == vtInt && op <= TArithOp::Mul) {
-        l.bits = op == TArithOp::Add   ? l.bits + r.bits
-                 : op == TArithOp::Sub ? l.bits - r.bits
-                                       : l.bits * r.bits;
+        SetPayload(l, op == TArithOp::Add   ? l.bits + r.bits
+                      : op == TArithOp::Sub ? l.bits - r.bits
+                                            : l.bits * r.bits);
         r = TValue::Null();
         return;
     }

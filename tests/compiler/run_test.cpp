@@ -1,6 +1,10 @@
 // Compiled code run by the interpreter: recursion, virtual calls, super, loops with break.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
+#include "classes/core_natives.h"
+#include "classes/native_bridge.h"
 #include "compiler_fixture.h"
 #include "core/instance.h"
 #include "core/interpreter.h"
@@ -44,6 +48,9 @@ protected:
         SetHost(a->members()[0], elements);
         SetObject(*Global("$list"), a);
     }
+
+    // See its definition.
+    void ExpectBudgetsMatchSingleSteps(TRTTI& cls, const char* fn);
 
     TInterpreter interp{vm, &reporter};
 };
@@ -89,6 +96,131 @@ TEST_F(RunTest, LoopsLocalsAndShortCircuit) {
     EXPECT_EQ(GlobalText("$s"), "40");
     EXPECT_EQ(GlobalText("$t"), "2");
     EXPECT_EQ(GlobalText("$u"), "1");
+}
+
+// Runs fn of a new instance of cls to its end, then for every budget N until it ends: a process run
+// with budget N must stand exactly where one run N times with budget 1 stands (same place, same stack
+// from the top to the frame's locals, same count of the receiver), and end with the same result.
+// Super-instructions are taken only in the first, since a budget of 1 leaves no room for one.
+void RunTest::ExpectBudgetsMatchSingleSteps(TRTTI& cls, const char* fn) {
+    // Each run gets its own instance, held for the whole test, since the code may change it.
+    auto instance = [&] {
+        TInstance* self = cls.NewInstance();
+        SetObject(*vm.AllocCells(1), self);
+        return self;
+    };
+    std::unique_ptr<TProcess> whole = TProcess::Create(instance(), fn);
+    interp.RunToEnd(*whole);
+    ASSERT_EQ(whole->ErrorState(), 0)
+        << (reporter.messages.empty() ? "" : SjisToUtf8(reporter.messages.back()));
+    const std::string result = ValueToText(*whole->Result());
+    whole.reset();
+    std::int32_t steps = 0;
+    for (std::int32_t budget = 1; budget < 2000 && !steps; ++budget) {
+        TInstance* onceSelf = instance();
+        TInstance* steppedSelf = instance();
+        std::unique_ptr<TProcess> once = TProcess::Create(onceSelf, fn);
+        once->Run(budget);
+        std::unique_ptr<TProcess> stepped = TProcess::Create(steppedSelf, fn);
+        for (std::int32_t k = 0; k < budget && !stepped->Halted(); ++k) stepped->Run(1);
+        ASSERT_EQ(onceSelf->refCount, steppedSelf->refCount) << budget;
+        ASSERT_EQ(once->Halted(), stepped->Halted()) << budget;
+        if (once->Halted()) {
+            EXPECT_EQ(ValueToText(*once->Result()), result);
+            EXPECT_EQ(ValueToText(*stepped->Result()), result);
+            steps = budget;
+            break;
+        }
+        ASSERT_EQ(once->PcOffset(), stepped->PcOffset()) << budget;
+        ASSERT_EQ(once->StackTop(), stepped->StackTop()) << budget;
+        // The frame's locals lie below its record (addresses), which sits under the receiver.
+        const std::int32_t aboveLocals = TProcess::kStackSlots - 1 - TProcess::kFrameSlots;
+        for (std::int32_t k = once->StackTop(); k < aboveLocals; ++k) {
+            const TValue* a = once->StackSlot(k);
+            const TValue* b = stepped->StackSlot(k);
+            // A reference names a slot of its own process's stack, and each made its own objects and lists.
+            if (a->tag == vtRef && b->tag == vtRef) {
+                auto slot = [](const TProcess& p, const TValue& ref) {
+                    auto i = RefTarget(ref) - p.StackSlot(0);
+                    return i >= 0 && i < TProcess::kStackSlots ? i : -1; // -1: a member or element
+                };
+                ASSERT_EQ(slot(*once, *a), slot(*stepped, *b)) << "budget " << budget << ", slot " << k;
+            } else if (a->tag == vtObject && b->tag == vtObject)
+                ASSERT_EQ(InstanceClass(ObjectOf(*a)), InstanceClass(ObjectOf(*b)))
+                    << "budget " << budget << ", slot " << k;
+            else if (a->tag == vtHost && b->tag == vtHost)
+                ASSERT_EQ(HostOf(*a)->hostKind(), HostOf(*b)->hostKind())
+                    << "budget " << budget << ", slot " << k;
+            else
+                ASSERT_EQ(std::memcmp(a, b, sizeof(TValue)), 0) << "budget " << budget << ", slot " << k;
+        }
+    }
+    EXPECT_GT(steps, 100) << "the code ends within the budgets tried";
+}
+
+// The loop statements on int locals (x++, x -= c, x = a op b, a condition and its branch) may run in
+// one dispatch; floats and objects take the instructions one by one.
+TEST_F(RunTest, LoopStatementsCountEveryInstructionUnderAnyBudget) {
+    TRTTI& cls =
+        CompileAs("Loops", "function f() {\n"
+                           "    var i, s, t, u;\n"
+                           "    s = 0; t = 1.5; u = this;\n"
+                           "    for (i = 0; i < 4; i++) { s = s + i; t = t + i; u = s * 3; s = s - 1; }\n"
+                           "    for (i = 10; i >= s; i -= 3) { s = i - s; u = t - 2; }\n"
+                           "    for (i = 2147483646; i > 0; i++) s = s + 1;\n"
+                           "    if (i != s) u = i * i;\n"
+                           "    return s + t + u;\n"
+                           "}\n");
+    ASSERT_FALSE(failed) << ErrorText();
+    ExpectBudgetsMatchSingleSteps(cls, "f");
+}
+
+// A member of an argument read or written by name may be reached in one dispatch with the argument's
+// instruction when the cached slot holds; a miss, or an argument that is no object, goes one by one.
+TEST_F(RunTest, ArgumentMembersCountEveryInstructionUnderAnyBudget) {
+    CompileAs("Other", "function make() { y = 1; x = 2; }");
+    ASSERT_FALSE(failed) << ErrorText();
+    TRTTI& cls =
+        CompileAs("Members", "function g(o) {\n"
+                             "    var i;\n"
+                             "    for (i = 0; i < 3; i++) o.x = o.x + 1;\n"
+                             "    o.y = o;\n"
+                             "    o.y = i;\n"
+                             "    return o.x * 10 + o.y;\n"
+                             "}\n"
+                             "function f() { x = 5; y = 0; return g(this) + g(new Other()) + g(this); }\n");
+    ASSERT_FALSE(failed) << ErrorText();
+    ExpectBudgetsMatchSingleSteps(cls, "f");
+}
+
+// A call of Array's get, set or add may be run by the call instruction itself when the element access
+// cannot fail; other calls (a float index, an object to release) enter the wrapper.
+TEST_F(RunTest, ArrayWrapperCallsCountEveryInstructionUnderAnyBudget) {
+    TRTTI& array = *vm.arrayClass;
+    Recompile(array, "native native_add; native native_init; native native_get; native native_set;\n"
+                     "constructor Array() { _x = native_init(); }\n"
+                     "function add(v) { native_add(_x, v); return this; }\n"
+                     "function get(i) { return native_get(_x, i); }\n"
+                     "function set(i, v) { native_set(_x, i, v); return v; }\n");
+    ASSERT_FALSE(failed) << ErrorText();
+    BindNatives(array, ArrayNatives(), reporter);
+    TRTTI& cls = CompileAs("Lists", "function f() {\n"
+                                    "    var a, i, s;\n"
+                                    "    a = new Array();\n"
+                                    "    for (i = 0; i < 5; i++) a.add(i * 2);\n"
+                                    "    a.add(this).add(1.5);\n"
+                                    "    for (i = 0; i < 5; i++) a.set(i, a.get(i) + 1);\n"
+                                    "    a.set(5, a.get(0));\n"
+                                    "    a.set(2, this);\n"
+                                    "    s = a.get(2);\n"
+                                    "    if (a.get(0)) s = 1;\n"
+                                    "    s = a.get(3.0) + a.get(6) + a.get(4);\n"
+                                    "    a.set(1, a);\n"
+                                    "    a.set(1, 0);\n"
+                                    "    return s + a.get(5);\n"
+                                    "}\n");
+    ASSERT_FALSE(failed) << ErrorText();
+    ExpectBudgetsMatchSingleSteps(cls, "f");
 }
 
 } // namespace
