@@ -53,28 +53,24 @@ TElementList::~TElementList() {
     }
 }
 
-TValue* TElementList::Insert(std::int32_t index, const TValue& value) {
+void TElementList::Insert(std::int32_t index, const TValue& value) {
     TVm& vm = TVm::Get();
-    TValue* cell = vm.AllocCells(1);
-    *cell = value;
-    RetainValue(*cell);
+    TValue copy = value; // value may be one of this list's own cells, which the insertion moves
     if (index < 0 || index > Count()) index = Count();
-    m_cells.insert(m_cells.begin() + index, cell);
+    m_cells.insert(m_cells.begin() + index, copy);
+    RetainValue(m_cells[static_cast<std::size_t>(index)]);
     ++vm.stats().cells;
     ++vm.stats().elements;
-    return cell;
 }
 
 void TElementList::Delete(std::int32_t index) {
     if (index < 0 || index >= Count()) return;
     TVm& vm = TVm::Get();
-    TValue* cell = m_cells[static_cast<std::size_t>(index)];
+    // The cell leaves the list before the release, so an error in it leaves a consistent list.
+    TValue old = m_cells[static_cast<std::size_t>(index)];
     m_cells.erase(m_cells.begin() + index);
     --vm.stats().cells;
     --vm.stats().elements;
-    // The cell leaves the list before the release, so an error in it leaves a consistent list.
-    TValue old = *cell;
-    vm.FreeCells(cell, 1);
     ReleaseValue(old);
 }
 

@@ -29,7 +29,7 @@ private:
     std::string m_text;
 };
 
-// Blocks for the pointer list of an element list; a large one is mapped with huge pages where the system
+// Blocks for the cells of an element list; a large one is mapped with huge pages where the system
 // offers them, since a loop over a large array in strides otherwise pays an address-translation miss
 // on nearly every access.
 void* AllocElementBlock(std::size_t bytes);
@@ -44,8 +44,10 @@ template <class T> struct TElementAllocator {
     template <class U> bool operator==(const TElementAllocator<U>&) const { return true; }
 };
 
-// The elements of an Array object: separately allocated heap cells, each holding a counted value, so a
-// vtRef to an element stays valid while other elements come and go.
+// The elements of an Array object, each a counted value. They are held in one block, in order: no
+// reference to an element cell is ever handed out (natives and for-in copy values in and out), so
+// cells may move when elements come and go, and a loop over a large array touches one place per
+// element instead of a pointer and the cell it names. Statistics still count one cell per element.
 class TElementList : public THostObject {
 public:
     static constexpr THostKind kKind = THostKind::ElementList;
@@ -54,16 +56,18 @@ public:
     const char* HostTypeName() const override { return "TElementList"; }
 
     std::int32_t Count() const { return static_cast<std::int32_t>(m_cells.size()); }
-    TValue* CellAt(std::int32_t index) const { return m_cells[static_cast<std::size_t>(index)]; }
-    // A new cell at index (0..Count) holding a retained copy of value.
-    TValue* Insert(std::int32_t index, const TValue& value);
-    TValue* Add(const TValue& value) { return Insert(Count(), value); }
-    // Releases the element and frees its cell.
+    // Valid until the list next changes: use it at once, and never keep it across a call that may
+    // add or delete elements.
+    TValue* CellAt(std::int32_t index) { return &m_cells[static_cast<std::size_t>(index)]; }
+    // A retained copy of value at index (0..Count; anything else appends).
+    void Insert(std::int32_t index, const TValue& value);
+    void Add(const TValue& value) { Insert(Count(), value); }
+    // Removes the element, then releases its value.
     void Delete(std::int32_t index);
     void Clear();
 
 private:
-    std::vector<TValue*, TElementAllocator<TValue*>> m_cells;
+    std::vector<TValue, TElementAllocator<TValue>> m_cells;
 };
 
 // The host object of a vtHost value when it is of type T, else none.
