@@ -372,13 +372,28 @@ inline TWrapperShape CachedShape(const TVm& vm, const TNormalFunction& fn) {
     return static_cast<TWrapperShape>(fn.shape);
 }
 
+// The procedure of the native the wrapper's code word names, as NativeProcAt finds it. The native
+// found is noted in the wrapper, and while no function has been destroyed since, the same word still
+// names that very native: only its procedure, which a rebinding changes, is read again.
+inline TNativeProc WrapperNativeProc(const TVm& vm, const TNormalFunction& fn, std::int32_t word) {
+    std::uint64_t epoch = TFunction::DestroyedCount();
+    if (static_cast<std::uint32_t>(word) == fn.shapeNativeId && fn.shapeNativeEpoch == epoch) [[likely]]
+        return fn.shapeNative->proc;
+    THostObject* h = vm.HostAt(static_cast<std::uint32_t>(word));
+    if (!h || h->hostKind() != THostKind::Function || !static_cast<TFunction*>(h)->IsNative()) return nullptr;
+    fn.shapeNative = static_cast<TNativeFunction*>(h);
+    fn.shapeNativeId = static_cast<std::uint32_t>(word);
+    fn.shapeNativeEpoch = epoch;
+    return fn.shapeNative->proc;
+}
+
 // The element list of the array whose body slot the wrapper reads (word 2 of its second instruction);
 // none when the wrapper's native is no longer the one its shape was made for (then the call goes the
 // usual way, which meets whatever the code names now).
 inline TElementList* WrapperList(const TVm& vm, const TNormalFunction& fn, TWrapperShape shape,
                                  const TValue& receiver) {
     const std::int32_t* w = reinterpret_cast<const std::int32_t*>(fn.body->Code());
-    if (NativeProcAt(vm, w[kWrapperNativeWord[shape]]) != WrapperProc(shape)) return nullptr;
+    if (WrapperNativeProc(vm, fn, w[kWrapperNativeWord[shape]]) != WrapperProc(shape)) return nullptr;
     const TValue& body = ObjectOf(receiver)->members()[w[1 + 2]];
     THostObject* h = body.tag == vtHost ? vm.HostAt(body.bits) : nullptr;
     return h && h->hostKind() == TElementList::kKind ? static_cast<TElementList*>(h) : nullptr;
@@ -668,6 +683,7 @@ void TProcess::execute() {
                 --sp;
                 std::memcpy(sp, pc + 1, sizeof(TValue));
                 STEP(Push);
+                PREDICT(DCall); // the last argument of a call
                 NEXT();
             }
             CASE(PushString) {
@@ -880,6 +896,7 @@ void TProcess::execute() {
                     RetainValue(sp[-2]);
                     sp -= 2;
                     pc += 6;
+                    PREDICT(DCall); // a receiver and its one argument
                     NEXT();
                 }
                 --sp;

@@ -223,5 +223,39 @@ TEST_F(RunTest, ArrayWrapperCallsCountEveryInstructionUnderAnyBudget) {
     ExpectBudgetsMatchSingleSteps(cls, "f");
 }
 
+// The native of an Array wrapper run in place is the one bound now: a rebinding after calls ran is met
+// by the next call, and so is the native of the class compiled afresh (its old functions are gone).
+TEST_F(RunTest, InPlaceArrayCallsMeetTheNativeBoundNow) {
+    TRTTI& array = *vm.arrayClass;
+    auto compileArray = [&] {
+        Recompile(array, "native native_add; native native_init; native native_get; native native_set;\n"
+                         "constructor Array() { _x = native_init(); }\n"
+                         "function add(v) { native_add(_x, v); return this; }\n"
+                         "function get(i) { return native_get(_x, i); }\n");
+        ASSERT_FALSE(failed) << ErrorText();
+        BindNatives(array, ArrayNatives(), reporter);
+    };
+    // The first round finds the method by name; the later ones run it in place.
+    const char* reader = "function f() {\n"
+                         "    var a, i, s;\n"
+                         "    a = new Array();\n"
+                         "    a.add(7);\n"
+                         "    for (i = 0; i < 3; i++) s = s + a.get(0);\n"
+                         "    return s;\n"
+                         "}\n"
+                         "$r = f();";
+    compileArray();
+    Run({{"Reader", reader}});
+    EXPECT_EQ(GlobalText("$r"), "21");
+    ASSERT_TRUE(BindNative(
+        array, "native_get", [](TValue* base, std::int32_t, std::int32_t) { ResultInt(base, 50); },
+        reporter));
+    Run({{"Reader", reader}});
+    EXPECT_EQ(GlobalText("$r"), "150");
+    compileArray();
+    Run({{"Reader", reader}});
+    EXPECT_EQ(GlobalText("$r"), "21");
+}
+
 } // namespace
 } // namespace plimo::testing
