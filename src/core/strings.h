@@ -42,8 +42,9 @@ public:
 
     std::size_t size() const { return m_size; }
     TValue& operator[](std::size_t index) { return m_cells[index]; }
-    // Opens a cell at index (0..size), which holds value; the cells after it move up by one.
-    void Insert(std::size_t index, const TValue& value) {
+    // Opens a cell at index (0..size), which holds value; the cells after it move up by one. Value is a
+    // copy, as it may be one of these cells, which growth moves.
+    void Insert(std::size_t index, TValue value) {
         if (m_size == m_capacity) Grow();
         if (index < m_size)
             std::memmove(m_cells + index + 1, m_cells + index, (m_size - index) * sizeof(TValue));
@@ -81,7 +82,15 @@ public:
     TValue* CellAt(std::int32_t index) { return &m_cells[static_cast<std::size_t>(index)]; }
     // A retained copy of value at index (0..Count; anything else appends).
     void Insert(std::int32_t index, const TValue& value);
-    void Add(const TValue& value) { Insert(Count(), value); }
+    void Add(const TValue& value) {
+        // Appending is the common case (Array.add); it needs no index checks nor a call.
+        TVm* vm = TVm::Current();
+        if (!vm) return Insert(Count(), value); // which raises
+        m_cells.Insert(m_cells.size(), value);
+        RetainValue(m_cells[m_cells.size() - 1]);
+        ++vm->stats().cells;
+        ++vm->stats().elements;
+    }
     // Removes the element, then releases its value.
     void Delete(std::int32_t index);
     void Clear();
