@@ -12,7 +12,7 @@ TFunction::TFunction(TRTTI* owner, std::int32_t name, Kind kind)
 }
 
 TFunction::~TFunction() {
-    s_destroyed.fetch_add(1, std::memory_order_relaxed);
+    NoteCallTargetsChanged();
     if (vm()) --vm()->stats().functions; // the VM it was counted in, if that still lives
 }
 

@@ -48,13 +48,15 @@ public:
     std::int32_t useCount = 0;
     std::int32_t name; // symbol id
 
-    // How many functions have been destroyed so far, in any VM: a pointer to a function noted while
-    // this stays the same cannot dangle.
-    static std::uint64_t DestroyedCount() { return s_destroyed.load(std::memory_order_relaxed); }
+    // Counts every destruction of a function and every change of a class's method table, in any VM:
+    // a pointer to a function, or the function a class's method slot holds, noted while this stays the
+    // same still holds.
+    static std::uint64_t CallTargetsEpoch() { return s_epoch.load(std::memory_order_relaxed); }
+    static void NoteCallTargetsChanged() { s_epoch.fetch_add(1, std::memory_order_relaxed); }
 
 private:
     Kind m_kind;
-    static inline std::atomic<std::uint64_t> s_destroyed{0};
+    static inline std::atomic<std::uint64_t> s_epoch{0};
 };
 
 class TNormalFunction : public TFunction {
@@ -70,7 +72,7 @@ public:
     mutable const TCompiledInfo* shapeBody = nullptr;
     mutable std::uint8_t shape = 0;
     // The native the body's code names by the host id shapeNativeId, as found when
-    // TFunction::DestroyedCount() was shapeNativeEpoch; valid only while that count is unchanged.
+    // TFunction::CallTargetsEpoch() was shapeNativeEpoch; valid only while that count is unchanged.
     mutable const TNativeFunction* shapeNative = nullptr;
     mutable std::uint32_t shapeNativeId = 0;
     mutable std::uint64_t shapeNativeEpoch = ~std::uint64_t{0};

@@ -181,6 +181,22 @@ inline TNormalFunction* HintedMethod(const TVm& vm, const TValue& v, const std::
     return static_cast<TNormalFunction*>(fn);
 }
 
+// HintedMethod through the interpreter's notes of call sites: the same function when the note for
+// this site, the receiver's class and the cached slot still holds, else the full check, noted anew.
+inline TNormalFunction* NotedMethod(TInterpreter& in, const TVm& vm, const TValue& v,
+                                    const std::int32_t* ins) {
+    if (v.tag != vtObject || !v.bits) return nullptr;
+    std::uint32_t classId = ObjectOf(v)->classId;
+    std::uint64_t epoch = TFunction::CallTargetsEpoch();
+    TInterpreter::TCallSiteNote& note =
+        in.callSiteNotes[(reinterpret_cast<std::uintptr_t>(ins) >> 2) % TInterpreter::kCallSiteNotes];
+    if (note.site == ins && note.classId == classId && note.slot == ins[3] && note.epoch == epoch) [[likely]]
+        return note.function->name == ins[2] ? note.function : nullptr;
+    TNormalFunction* fn = HintedMethod(vm, v, ins);
+    if (fn) note = {ins, classId, ins[3], epoch, fn};
+    return fn;
+}
+
 inline bool HasSlot(const TInstance* object, std::int32_t slot) {
     const TRTTI* cls = InstanceClass(object);
     return cls && slot >= 0 && slot < (cls->blockSize - static_cast<std::int32_t>(sizeof(TInstance))) / 8;
@@ -373,10 +389,11 @@ inline TWrapperShape CachedShape(const TVm& vm, const TNormalFunction& fn) {
 }
 
 // The procedure of the native the wrapper's code word names, as NativeProcAt finds it. The native
-// found is noted in the wrapper, and while no function has been destroyed since, the same word still
-// names that very native: only its procedure, which a rebinding changes, is read again.
+// found is noted in the wrapper, and while no function has been destroyed since (nor a method table
+// changed), the same word still names that very native: only its procedure, which a rebinding changes, is
+// read again.
 inline TNativeProc WrapperNativeProc(const TVm& vm, const TNormalFunction& fn, std::int32_t word) {
-    std::uint64_t epoch = TFunction::DestroyedCount();
+    std::uint64_t epoch = TFunction::CallTargetsEpoch();
     if (static_cast<std::uint32_t>(word) == fn.shapeNativeId && fn.shapeNativeEpoch == epoch) [[likely]]
         return fn.shapeNative->proc;
     THostObject* h = vm.HostAt(static_cast<std::uint32_t>(word));
@@ -955,7 +972,7 @@ void TProcess::execute() {
                 STORE();
                 std::int32_t argc = pc[1];
                 if (argc < 0 || sp + argc >= stack + kStackSlots) ThrowStackOverflow();
-                TNormalFunction* fn = HintedMethod(vm, sp[argc], pc);
+                TNormalFunction* fn = NotedMethod(in, vm, sp[argc], pc);
                 if (fn) [[likely]] {
                     // An Array wrapper run in place (see TWrapperShape): only when the slice has room for
                     // all its instructions, the stack for its frame, and the element access cannot fail;

@@ -257,5 +257,39 @@ TEST_F(RunTest, InPlaceArrayCallsMeetTheNativeBoundNow) {
     EXPECT_EQ(GlobalText("$r"), "21");
 }
 
+// A call site remembers which function its receiver's class reached; a method replaced in the class's
+// table, or the class compiled afresh with the method in another slot, is met at the next call from the
+// same compiled code.
+TEST_F(RunTest, CallSitesMeetTheMethodsTheirReceiversClassHasNow) {
+    TRTTI& answer = CompileAs("Answer", "function v() { return 1; }");
+    TRTTI& other = CompileAs("Other", "function v() { return 5; }");
+    TRTTI& asker = CompileAs("Asker", "function f() {\n"
+                                      "    var o, i, s;\n"
+                                      "    o = new Answer();\n"
+                                      "    s = 0;\n"
+                                      "    for (i = 0; i < 3; i++) s = s + o.v();\n"
+                                      "    return s;\n"
+                                      "}\n"
+                                      "$r = f();");
+    ASSERT_FALSE(failed) << ErrorText();
+    auto expectRun = [&](const char* expected, const char* what) {
+        std::unique_ptr<TProcess> p = TProcess::Create(asker.NewInstance(), "");
+        interp.RunToEnd(*p);
+        EXPECT_EQ(GlobalText("$r"), expected) << what;
+    };
+    expectRun("3", "first run");
+    // Replaced in the table while the old function lives on (held here): nothing is freed.
+    TFunction* own = answer.FindMethodByName("v");
+    ++own->useCount;
+    answer.DefineMethod(other.FindMethodByName("v"));
+    expectRun("15", "replaced");
+    answer.DefineMethod(own);
+    --own->useCount;
+    expectRun("3", "put back");
+    Recompile(answer, "function w() { return 0; }\nfunction v() { return 3; }");
+    ASSERT_FALSE(failed) << ErrorText();
+    expectRun("9", "compiled afresh");
+}
+
 } // namespace
 } // namespace plimo::testing
