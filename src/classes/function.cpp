@@ -12,6 +12,7 @@ TFunction::TFunction(TRTTI* owner, std::int32_t name, Kind kind)
 }
 
 TFunction::~TFunction() {
+    NoteCallTargetsChanged();
     if (vm()) --vm()->stats().functions; // the VM it was counted in, if that still lives
 }
 

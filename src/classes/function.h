@@ -1,6 +1,7 @@
 // The functions of a class's method table: bytecode functions, constructors, destructors and natives.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -14,6 +15,7 @@
 namespace plimo {
 
 class TRTTI;
+class TNativeFunction;
 
 // A native procedure: the receiver cell (which also takes the result), the argument count, and a word
 // that is always 0. Argument i lies i cells below the receiver cell.
@@ -46,8 +48,15 @@ public:
     std::int32_t useCount = 0;
     std::int32_t name; // symbol id
 
+    // Counts every destruction of a function and every change of a class's method table, in any VM:
+    // a pointer to a function, or the function a class's method slot holds, noted while this stays the
+    // same still holds.
+    static std::uint64_t CallTargetsEpoch() { return s_epoch.load(std::memory_order_relaxed); }
+    static void NoteCallTargetsChanged() { s_epoch.fetch_add(1, std::memory_order_relaxed); }
+
 private:
     Kind m_kind;
+    static inline std::atomic<std::uint64_t> s_epoch{0};
 };
 
 class TNormalFunction : public TFunction {
@@ -62,6 +71,11 @@ public:
     // a replaced body is looked at afresh.
     mutable const TCompiledInfo* shapeBody = nullptr;
     mutable std::uint8_t shape = 0;
+    // The native the body's code names by the host id shapeNativeId, as found when
+    // TFunction::CallTargetsEpoch() was shapeNativeEpoch; valid only while that count is unchanged.
+    mutable const TNativeFunction* shapeNative = nullptr;
+    mutable std::uint32_t shapeNativeId = 0;
+    mutable std::uint64_t shapeNativeEpoch = ~std::uint64_t{0};
 
 protected:
     TNormalFunction(TRTTI* owner, std::int32_t name, Kind kind) : TFunction(owner, name, kind) {}

@@ -108,7 +108,10 @@ public:
 
 private:
     void freePool();
-    void invalidateCaches() { m_constructorCache = m_destructorCache = nullptr; }
+    void invalidateCaches() {
+        m_constructorCache = m_destructorCache = nullptr;
+        TFunction::NoteCallTargetsChanged(); // the interpreter's notes of call sites (TInterpreter)
+    }
     static void dropUse(TFunction* f);
 
     std::vector<TFunction*> m_methods; // shared entries, counted by useCount

@@ -181,6 +181,22 @@ inline TNormalFunction* HintedMethod(const TVm& vm, const TValue& v, const std::
     return static_cast<TNormalFunction*>(fn);
 }
 
+// HintedMethod through the interpreter's notes of call sites: the same function when the note for
+// this site, the receiver's class and the cached slot still holds, else the full check, noted anew.
+inline TNormalFunction* NotedMethod(TInterpreter& in, const TVm& vm, const TValue& v,
+                                    const std::int32_t* ins) {
+    if (v.tag != vtObject || !v.bits) return nullptr;
+    std::uint32_t classId = ObjectOf(v)->classId;
+    std::uint64_t epoch = TFunction::CallTargetsEpoch();
+    TInterpreter::TCallSiteNote& note =
+        in.callSiteNotes[(reinterpret_cast<std::uintptr_t>(ins) >> 2) % TInterpreter::kCallSiteNotes];
+    if (note.site == ins && note.classId == classId && note.slot == ins[3] && note.epoch == epoch) [[likely]]
+        return note.function->name == ins[2] ? note.function : nullptr;
+    TNormalFunction* fn = HintedMethod(vm, v, ins);
+    if (fn) note = {ins, classId, ins[3], epoch, fn};
+    return fn;
+}
+
 inline bool HasSlot(const TInstance* object, std::int32_t slot) {
     const TRTTI* cls = InstanceClass(object);
     return cls && slot >= 0 && slot < (cls->blockSize - static_cast<std::int32_t>(sizeof(TInstance))) / 8;
@@ -372,13 +388,29 @@ inline TWrapperShape CachedShape(const TVm& vm, const TNormalFunction& fn) {
     return static_cast<TWrapperShape>(fn.shape);
 }
 
+// The procedure of the native the wrapper's code word names, as NativeProcAt finds it. The native
+// found is noted in the wrapper, and while no function has been destroyed since (nor a method table
+// changed), the same word still names that very native: only its procedure, which a rebinding changes, is
+// read again.
+inline TNativeProc WrapperNativeProc(const TVm& vm, const TNormalFunction& fn, std::int32_t word) {
+    std::uint64_t epoch = TFunction::CallTargetsEpoch();
+    if (static_cast<std::uint32_t>(word) == fn.shapeNativeId && fn.shapeNativeEpoch == epoch) [[likely]]
+        return fn.shapeNative->proc;
+    THostObject* h = vm.HostAt(static_cast<std::uint32_t>(word));
+    if (!h || h->hostKind() != THostKind::Function || !static_cast<TFunction*>(h)->IsNative()) return nullptr;
+    fn.shapeNative = static_cast<TNativeFunction*>(h);
+    fn.shapeNativeId = static_cast<std::uint32_t>(word);
+    fn.shapeNativeEpoch = epoch;
+    return fn.shapeNative->proc;
+}
+
 // The element list of the array whose body slot the wrapper reads (word 2 of its second instruction);
 // none when the wrapper's native is no longer the one its shape was made for (then the call goes the
 // usual way, which meets whatever the code names now).
 inline TElementList* WrapperList(const TVm& vm, const TNormalFunction& fn, TWrapperShape shape,
                                  const TValue& receiver) {
     const std::int32_t* w = reinterpret_cast<const std::int32_t*>(fn.body->Code());
-    if (NativeProcAt(vm, w[kWrapperNativeWord[shape]]) != WrapperProc(shape)) return nullptr;
+    if (WrapperNativeProc(vm, fn, w[kWrapperNativeWord[shape]]) != WrapperProc(shape)) return nullptr;
     const TValue& body = ObjectOf(receiver)->members()[w[1 + 2]];
     THostObject* h = body.tag == vtHost ? vm.HostAt(body.bits) : nullptr;
     return h && h->hostKind() == TElementList::kKind ? static_cast<TElementList*>(h) : nullptr;
@@ -668,6 +700,7 @@ void TProcess::execute() {
                 --sp;
                 std::memcpy(sp, pc + 1, sizeof(TValue));
                 STEP(Push);
+                PREDICT(DCall); // the last argument of a call
                 NEXT();
             }
             CASE(PushString) {
@@ -880,6 +913,7 @@ void TProcess::execute() {
                     RetainValue(sp[-2]);
                     sp -= 2;
                     pc += 6;
+                    PREDICT(DCall); // a receiver and its one argument
                     NEXT();
                 }
                 --sp;
@@ -938,7 +972,7 @@ void TProcess::execute() {
                 STORE();
                 std::int32_t argc = pc[1];
                 if (argc < 0 || sp + argc >= stack + kStackSlots) ThrowStackOverflow();
-                TNormalFunction* fn = HintedMethod(vm, sp[argc], pc);
+                TNormalFunction* fn = NotedMethod(in, vm, sp[argc], pc);
                 if (fn) [[likely]] {
                     // An Array wrapper run in place (see TWrapperShape): only when the slice has room for
                     // all its instructions, the stack for its frame, and the element access cannot fail;

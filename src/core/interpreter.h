@@ -3,6 +3,7 @@
 // ways of running processes to their end.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <set>
@@ -17,6 +18,7 @@ namespace plimo {
 
 class TReporter;
 class TInterpreter;
+class TNormalFunction;
 
 namespace texts {
 inline const SysText kStackOverflow{"スタックがあふれました"};
@@ -112,6 +114,20 @@ private:
     // The last short process, parked with its stack: destructors run by the hundred thousand, and
     // making and freeing a process each time cost more than the destructor's own code.
     std::unique_ptr<TProcess> m_spareProcess;
+
+public:
+    // Which function an Op_DCall reached for a receiver's class through its cached method slot, so
+    // the next call from that site finds it without the look-up; a note holds while
+    // TFunction::CallTargetsEpoch() is unchanged. Kept by the dispatch loop, indexed by the site.
+    struct TCallSiteNote {
+        const std::int32_t* site = nullptr;
+        std::uint32_t classId = 0;
+        std::int32_t slot = 0;
+        std::uint64_t epoch = 0;
+        TNormalFunction* function = nullptr;
+    };
+    static constexpr std::size_t kCallSiteNotes = 64;
+    std::array<TCallSiteNote, kCallSiteNotes> callSiteNotes{};
 };
 
 // For the host's snippets and generator scripts: creates a process on self for method, runs it to its

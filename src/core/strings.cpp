@@ -1,5 +1,8 @@
 #include "core/strings.h"
 
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
 #include <new>
 #include <sys/mman.h>
 
@@ -17,19 +20,35 @@ std::size_t MappedSize(std::size_t bytes) {
 }
 } // namespace
 
-void* AllocElementBlock(std::size_t bytes) {
-    if (bytes < kMappedBlock) return ::operator new(bytes);
-    void* p = mmap(nullptr, MappedSize(bytes), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED) throw std::bad_alloc();
-    madvise(p, MappedSize(bytes), MADV_HUGEPAGE);
-    return p;
+TCellBlock::~TCellBlock() {
+    if (m_capacity * sizeof(TValue) >= kMappedBlock)
+        munmap(m_cells, m_capacity * sizeof(TValue));
+    else
+        std::free(m_cells);
 }
 
-void FreeElementBlock(void* block, std::size_t bytes) {
-    if (bytes < kMappedBlock)
-        ::operator delete(block);
-    else
-        munmap(block, MappedSize(bytes));
+void TCellBlock::Grow() {
+    std::size_t oldBytes = m_capacity * sizeof(TValue);
+    std::size_t bytes = std::max<std::size_t>(16, m_capacity * 2) * sizeof(TValue);
+    void* p;
+    if (bytes < kMappedBlock) {
+        p = std::realloc(m_cells, bytes);
+        if (!p) throw std::bad_alloc();
+    } else {
+        bytes = MappedSize(bytes);
+        if (oldBytes >= kMappedBlock) {
+            p = mremap(m_cells, oldBytes, bytes, MREMAP_MAYMOVE);
+            if (p == MAP_FAILED) throw std::bad_alloc();
+        } else {
+            p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+            if (p == MAP_FAILED) throw std::bad_alloc();
+            if (m_size) std::memcpy(p, m_cells, m_size * sizeof(TValue));
+            std::free(m_cells);
+        }
+        madvise(p, bytes, MADV_HUGEPAGE);
+    }
+    m_cells = static_cast<TValue*>(p);
+    m_capacity = bytes / sizeof(TValue);
 }
 
 TfString::TfString(std::string_view text) : THostObject(kKind), m_text(text) {
@@ -57,7 +76,7 @@ void TElementList::Insert(std::int32_t index, const TValue& value) {
     TVm& vm = TVm::Get();
     TValue copy = value; // value may be one of this list's own cells, which the insertion moves
     if (index < 0 || index > Count()) index = Count();
-    m_cells.insert(m_cells.begin() + index, copy);
+    m_cells.Insert(static_cast<std::size_t>(index), copy);
     RetainValue(m_cells[static_cast<std::size_t>(index)]);
     ++vm.stats().cells;
     ++vm.stats().elements;
@@ -68,7 +87,7 @@ void TElementList::Delete(std::int32_t index) {
     TVm& vm = TVm::Get();
     // The cell leaves the list before the release, so an error in it leaves a consistent list.
     TValue old = m_cells[static_cast<std::size_t>(index)];
-    m_cells.erase(m_cells.begin() + index);
+    m_cells.Erase(static_cast<std::size_t>(index));
     --vm.stats().cells;
     --vm.stats().elements;
     ReleaseValue(old);

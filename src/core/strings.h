@@ -3,9 +3,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "core/vm.h"
 
@@ -29,19 +29,40 @@ private:
     std::string m_text;
 };
 
-// Blocks for the cells of an element list; a large one is mapped with huge pages where the system
-// offers them, since a loop over a large array in strides otherwise pays an address-translation miss
-// on nearly every access.
-void* AllocElementBlock(std::size_t bytes);
-void FreeElementBlock(void* block, std::size_t bytes);
+// The cells of an element list, in one block that grows by doubling. A large block is mapped with huge
+// pages where the system offers them, since a loop over a large array in strides otherwise pays an
+// address-translation miss on nearly every access; it grows by moving its mapping, so the cells are
+// neither copied nor the new pages cleared twice. TValue is a plain 8-byte word: cells move bytewise.
+class TCellBlock {
+public:
+    TCellBlock() = default;
+    TCellBlock(const TCellBlock&) = delete;
+    TCellBlock& operator=(const TCellBlock&) = delete;
+    ~TCellBlock();
 
-template <class T> struct TElementAllocator {
-    using value_type = T;
-    TElementAllocator() = default;
-    template <class U> TElementAllocator(const TElementAllocator<U>&) {}
-    T* allocate(std::size_t n) { return static_cast<T*>(AllocElementBlock(n * sizeof(T))); }
-    void deallocate(T* p, std::size_t n) { FreeElementBlock(p, n * sizeof(T)); }
-    template <class U> bool operator==(const TElementAllocator<U>&) const { return true; }
+    std::size_t size() const { return m_size; }
+    TValue& operator[](std::size_t index) { return m_cells[index]; }
+    // Opens a cell at index (0..size), which holds value; the cells after it move up by one. Value is a
+    // copy, as it may be one of these cells, which growth moves.
+    void Insert(std::size_t index, TValue value) {
+        if (m_size == m_capacity) Grow();
+        if (index < m_size)
+            std::memmove(m_cells + index + 1, m_cells + index, (m_size - index) * sizeof(TValue));
+        m_cells[index] = value;
+        ++m_size;
+    }
+    // Closes the cell at index (below size); the cells after it move down by one.
+    void Erase(std::size_t index) {
+        std::memmove(m_cells + index, m_cells + index + 1, (m_size - index - 1) * sizeof(TValue));
+        --m_size;
+    }
+
+private:
+    void Grow();
+
+    TValue* m_cells = nullptr;
+    std::size_t m_size = 0;
+    std::size_t m_capacity = 0; // in cells
 };
 
 // The elements of an Array object, each a counted value. They are held in one block, in order: no
@@ -61,13 +82,21 @@ public:
     TValue* CellAt(std::int32_t index) { return &m_cells[static_cast<std::size_t>(index)]; }
     // A retained copy of value at index (0..Count; anything else appends).
     void Insert(std::int32_t index, const TValue& value);
-    void Add(const TValue& value) { Insert(Count(), value); }
+    void Add(const TValue& value) {
+        // Appending is the common case (Array.add); it needs no index checks nor a call.
+        TVm* vm = TVm::Current();
+        if (!vm) return Insert(Count(), value); // which raises
+        m_cells.Insert(m_cells.size(), value);
+        RetainValue(m_cells[m_cells.size() - 1]);
+        ++vm->stats().cells;
+        ++vm->stats().elements;
+    }
     // Removes the element, then releases its value.
     void Delete(std::int32_t index);
     void Clear();
 
 private:
-    std::vector<TValue, TElementAllocator<TValue>> m_cells;
+    TCellBlock m_cells;
 };
 
 // The host object of a vtHost value when it is of type T, else none.

@@ -223,5 +223,73 @@ TEST_F(RunTest, ArrayWrapperCallsCountEveryInstructionUnderAnyBudget) {
     ExpectBudgetsMatchSingleSteps(cls, "f");
 }
 
+// The native of an Array wrapper run in place is the one bound now: a rebinding after calls ran is met
+// by the next call, and so is the native of the class compiled afresh (its old functions are gone).
+TEST_F(RunTest, InPlaceArrayCallsMeetTheNativeBoundNow) {
+    TRTTI& array = *vm.arrayClass;
+    auto compileArray = [&] {
+        Recompile(array, "native native_add; native native_init; native native_get; native native_set;\n"
+                         "constructor Array() { _x = native_init(); }\n"
+                         "function add(v) { native_add(_x, v); return this; }\n"
+                         "function get(i) { return native_get(_x, i); }\n");
+        ASSERT_FALSE(failed) << ErrorText();
+        BindNatives(array, ArrayNatives(), reporter);
+    };
+    // The first round finds the method by name; the later ones run it in place.
+    const char* reader = "function f() {\n"
+                         "    var a, i, s;\n"
+                         "    a = new Array();\n"
+                         "    a.add(7);\n"
+                         "    for (i = 0; i < 3; i++) s = s + a.get(0);\n"
+                         "    return s;\n"
+                         "}\n"
+                         "$r = f();";
+    compileArray();
+    Run({{"Reader", reader}});
+    EXPECT_EQ(GlobalText("$r"), "21");
+    ASSERT_TRUE(BindNative(
+        array, "native_get", [](TValue* base, std::int32_t, std::int32_t) { ResultInt(base, 50); },
+        reporter));
+    Run({{"Reader", reader}});
+    EXPECT_EQ(GlobalText("$r"), "150");
+    compileArray();
+    Run({{"Reader", reader}});
+    EXPECT_EQ(GlobalText("$r"), "21");
+}
+
+// A call site remembers which function its receiver's class reached; a method replaced in the class's
+// table, or the class compiled afresh with the method in another slot, is met at the next call from the
+// same compiled code.
+TEST_F(RunTest, CallSitesMeetTheMethodsTheirReceiversClassHasNow) {
+    TRTTI& answer = CompileAs("Answer", "function v() { return 1; }");
+    TRTTI& other = CompileAs("Other", "function v() { return 5; }");
+    TRTTI& asker = CompileAs("Asker", "function f() {\n"
+                                      "    var o, i, s;\n"
+                                      "    o = new Answer();\n"
+                                      "    s = 0;\n"
+                                      "    for (i = 0; i < 3; i++) s = s + o.v();\n"
+                                      "    return s;\n"
+                                      "}\n"
+                                      "$r = f();");
+    ASSERT_FALSE(failed) << ErrorText();
+    auto expectRun = [&](const char* expected, const char* what) {
+        std::unique_ptr<TProcess> p = TProcess::Create(asker.NewInstance(), "");
+        interp.RunToEnd(*p);
+        EXPECT_EQ(GlobalText("$r"), expected) << what;
+    };
+    expectRun("3", "first run");
+    // Replaced in the table while the old function lives on (held here): nothing is freed.
+    TFunction* own = answer.FindMethodByName("v");
+    ++own->useCount;
+    answer.DefineMethod(other.FindMethodByName("v"));
+    expectRun("15", "replaced");
+    answer.DefineMethod(own);
+    --own->useCount;
+    expectRun("3", "put back");
+    Recompile(answer, "function w() { return 0; }\nfunction v() { return 3; }");
+    ASSERT_FALSE(failed) << ErrorText();
+    expectRun("9", "compiled afresh");
+}
+
 } // namespace
 } // namespace plimo::testing

@@ -133,5 +133,25 @@ TEST(Vm, ElementListCellsAreCountedAndReleased) {
     EXPECT_EQ(vm.stats().elements, 0);
 }
 
+// A large list leaves the ordinary allocator for a mapped block and grows that block by moving its
+// mapping: the cells keep their values and order through every growth, insertion and deletion.
+TEST(Vm, ElementListKeepsItsCellsWhileGrowingLarge) {
+    TVm vm(std::size_t(1) << 24);
+    TElementList list;
+    constexpr std::int32_t kCount = 700000; // 5.6 MB of cells: past the mapped threshold, grown twice more
+    for (std::int32_t i = 0; i < kCount; ++i) list.Add(TValue::Int(i));
+    list.Insert(1, TValue::Int(-1));
+    list.Delete(kCount / 2);
+    ASSERT_EQ(list.Count(), kCount);
+    EXPECT_EQ(list.CellAt(1)->asInt(), -1);
+    bool inOrder = true;
+    for (std::int32_t i = 2; i < kCount; ++i)
+        inOrder = inOrder && list.CellAt(i)->asInt() == (i - 1 < kCount / 2 - 1 ? i - 1 : i);
+    EXPECT_TRUE(inOrder);
+    EXPECT_EQ(vm.stats().cells, kCount);
+    list.Clear();
+    EXPECT_EQ(vm.stats().cells, 0);
+}
+
 } // namespace
 } // namespace plimo
