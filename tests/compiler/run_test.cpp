@@ -193,15 +193,19 @@ TEST_F(RunTest, ArgumentMembersCountEveryInstructionUnderAnyBudget) {
     ExpectBudgetsMatchSingleSteps(cls, "f");
 }
 
+// The kernel's Array wrappers, in the shapes the interpreter runs in place.
+const char* const kKernelLikeArray = "native native_add; native native_init; native native_get;\n"
+                                     "native native_set;\n"
+                                     "constructor Array() { _x = native_init(); }\n"
+                                     "function add(v) { native_add(_x, v); return this; }\n"
+                                     "function get(i) { return native_get(_x, i); }\n"
+                                     "function set(i, v) { native_set(_x, i, v); return v; }\n";
+
 // A call of Array's get, set or add may be run by the call instruction itself when the element access
 // cannot fail; other calls (a float index, an object to release) enter the wrapper.
 TEST_F(RunTest, ArrayWrapperCallsCountEveryInstructionUnderAnyBudget) {
     TRTTI& array = *vm.arrayClass;
-    Recompile(array, "native native_add; native native_init; native native_get; native native_set;\n"
-                     "constructor Array() { _x = native_init(); }\n"
-                     "function add(v) { native_add(_x, v); return this; }\n"
-                     "function get(i) { return native_get(_x, i); }\n"
-                     "function set(i, v) { native_set(_x, i, v); return v; }\n");
+    Recompile(array, kKernelLikeArray);
     ASSERT_FALSE(failed) << ErrorText();
     BindNatives(array, ArrayNatives(), reporter);
     TRTTI& cls = CompileAs("Lists", "function f() {\n"
@@ -228,10 +232,7 @@ TEST_F(RunTest, ArrayWrapperCallsCountEveryInstructionUnderAnyBudget) {
 TEST_F(RunTest, InPlaceArrayCallsMeetTheNativeBoundNow) {
     TRTTI& array = *vm.arrayClass;
     auto compileArray = [&] {
-        Recompile(array, "native native_add; native native_init; native native_get; native native_set;\n"
-                         "constructor Array() { _x = native_init(); }\n"
-                         "function add(v) { native_add(_x, v); return this; }\n"
-                         "function get(i) { return native_get(_x, i); }\n");
+        Recompile(array, kKernelLikeArray);
         ASSERT_FALSE(failed) << ErrorText();
         BindNatives(array, ArrayNatives(), reporter);
     };
