@@ -155,8 +155,11 @@ std::unique_ptr<TResource> TResourceSystem::ParseResourceText(std::string_view t
 std::unique_ptr<TResource> TResourceSystem::LoadResourceFile(std::string_view given) {
     std::string path = ResolvePath(given, baseFolder);
     if (path.empty()) path = NormalizeSeparators(given);
-    // A file that links back to one being read would be read forever.
-    if (std::any_of(m_loading.begin(), m_loading.end(),
+    // A file that links back to one being read would be read forever. Paths alone miss a loop made
+    // through a linked folder (sub -> .), so links nested deeper than any real project count as one too.
+    constexpr std::size_t kMaxLinkDepth = 32;
+    if (m_loading.size() >= kMaxLinkDepth ||
+        std::any_of(m_loading.begin(), m_loading.end(),
                     [&](const std::string& f) { return SameFolder(f, path); })) {
         std::string message = path + ":" + texts::kCircular.sjis();
         if (reporter) reporter->ReportMessage(message);

@@ -1,5 +1,7 @@
 #include "resources/resource_system.h"
 
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -239,6 +241,11 @@ TEST_F(ResourceTest, LinkedFilesResolveAgainstTheirOwnFolder) {
 TEST_F(ResourceTest, BrokenFilesAreReported) {
     write("loop.cmml", "<resourcelist name=\"l\"><link src=\"loop.cmml\"></resourcelist>");
     EXPECT_THROW(system.LoadResourceFile(dir + "/loop.cmml"), EInOutError);
+    // A loop through a folder that links to its own parent names a new path at every turn.
+    write("deep.cmml", "<resourcelist name=\"d\"><link src=\"again/deep.cmml\"></resourcelist>");
+    ASSERT_EQ(::symlink(".", (dir + "/again").c_str()), 0);
+    EXPECT_THROW(system.LoadResourceFile(dir + "/deep.cmml"), EInOutError);
+    EXPECT_TRUE(reporter.messages.back().ends_with(sjis("循環参照があります")));
     write("empty.cmml", "no markup here\r\n");
     EXPECT_THROW(system.LoadResourceFile("empty.cmml"), EInOutError); // relative to the base folder
     write("a.cmml", "<resourcelist name=\"a\"><link src=\"gone.cmml\"></resourcelist>");
@@ -277,7 +284,8 @@ TEST_F(ResourceTest, WritersByteForByte) {
     std::string text;
     for (const auto& l : lines) text += l + "\r\n";
     auto reread = system.ParseResourceText(text);
-    EXPECT_EQ(dynamic_cast<TGlobalValue*>(reread->Resolve("usrglobal.$s"))->valueText, R"("say \"50%\" <b>")");
+    EXPECT_EQ(dynamic_cast<TGlobalValue*>(reread->Resolve("usrglobal.$s"))->valueText,
+              R"("say \"50%\" <b>")");
     EXPECT_EQ(dynamic_cast<TGlobalValue*>(reread->Resolve("usrglobal.$n"))->valueText, "5");
 }
 
