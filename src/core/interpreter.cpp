@@ -297,6 +297,15 @@ inline std::uint32_t WordPayload(std::uint64_t w) {
     return static_cast<std::uint32_t>(w >> 32);
 }
 
+// The value word of the instruction at ins, a Push of a constant or a LocalValPtr_Deref of a local:
+// the right operand of the super-instructions.
+inline std::uint64_t OperandWord(const std::int32_t* ins, const TValue* frame) {
+    if (ins[0] != Op_Push) return WordOf(frame[-ins[1]]);
+    std::uint64_t w;
+    std::memcpy(&w, ins + 1, sizeof w);
+    return w;
+}
+
 inline bool IsCompare(std::int32_t op) {
     return op >= Op_GT && op <= Op_NEQ;
 }
@@ -340,11 +349,10 @@ inline TNativeProc WrapperProc(TWrapperShape shape) {
     return kWrapperProcs[shape];
 }
 
-// The procedure of the native a code word names, or none.
-inline TNativeProc NativeProcAt(const TVm& vm, std::int32_t word) {
-    THostObject* h = vm.HostAt(static_cast<std::uint32_t>(word));
-    if (!h || h->hostKind() != THostKind::Function || !static_cast<TFunction*>(h)->IsNative()) return nullptr;
-    return static_cast<TNativeFunction*>(h)->proc;
+// The native function a code word names, or none.
+inline TNativeFunction* NativeAt(const TVm& vm, std::int32_t word) {
+    TFunction* f = FunctionIn(vm, word);
+    return f && f->IsNative() ? static_cast<TNativeFunction*>(f) : nullptr;
 }
 
 TWrapperShape ShapeOf(const TVm& vm, const TNormalFunction& fn) {
@@ -366,7 +374,8 @@ TWrapperShape ShapeOf(const TVm& vm, const TNormalFunction& fn) {
     if (arg1 >= 0 && w[arg1 + 1] != 1) return kShapeOther;
     std::int32_t call = take(Op_NativeCall);
     if (call < 0 || w[call + 1] != (arg1 >= 0 ? 3 : 2)) return kShapeOther;
-    TNativeProc proc = NativeProcAt(vm, w[call + 2]);
+    const TNativeFunction* native = NativeAt(vm, w[call + 2]);
+    TNativeProc proc = native ? native->proc : nullptr;
     TWrapperShape shape = kShapeOther;
     if (arg1 < 0 && proc == WrapperProc(kShapeArrayGet) && take(Op_Ret) >= 0) {
         shape = kShapeArrayGet;
@@ -388,7 +397,7 @@ inline TWrapperShape CachedShape(const TVm& vm, const TNormalFunction& fn) {
     return static_cast<TWrapperShape>(fn.shape);
 }
 
-// The procedure of the native the wrapper's code word names, as NativeProcAt finds it. The native
+// The procedure of the native the wrapper's code word names, as NativeAt finds it. The native
 // found is noted in the wrapper, and while no function has been destroyed since (nor a method table
 // changed), the same word still names that very native: only its procedure, which a rebinding changes, is
 // read again.
@@ -396,9 +405,9 @@ inline TNativeProc WrapperNativeProc(const TVm& vm, const TNormalFunction& fn, s
     std::uint64_t epoch = TFunction::CallTargetsEpoch();
     if (static_cast<std::uint32_t>(word) == fn.shapeNativeId && fn.shapeNativeEpoch == epoch) [[likely]]
         return fn.shapeNative->proc;
-    THostObject* h = vm.HostAt(static_cast<std::uint32_t>(word));
-    if (!h || h->hostKind() != THostKind::Function || !static_cast<TFunction*>(h)->IsNative()) return nullptr;
-    fn.shapeNative = static_cast<TNativeFunction*>(h);
+    const TNativeFunction* native = NativeAt(vm, word);
+    if (!native) return nullptr;
+    fn.shapeNative = native;
     fn.shapeNativeId = static_cast<std::uint32_t>(word);
     fn.shapeNativeEpoch = epoch;
     return fn.shapeNative->proc;
@@ -639,6 +648,16 @@ void TProcess::execute() {
         }                                                                                                    \
     } while (0)
 
+// The step of a for loop is followed by the jump back to its condition: taken at once when the slice
+// allows one more instruction.
+#define LOOP_BACK()                                                                                          \
+    do {                                                                                                     \
+        if (*pc == Op_Jump && avail > 0) {                                                                   \
+            --avail;                                                                                         \
+            JUMP(pc[1]);                                                                                     \
+        }                                                                                                    \
+    } while (0)
+
 #ifdef PLIMO_SWITCH_DISPATCH
 // Only PREDICT jumps to the labels here, so most of them go unused.
 #define CASE(name)                                                                                           \
@@ -776,11 +795,7 @@ void TProcess::execute() {
                             SetPayload(*cell,
                                        pc[5] == Op_AddSubst ? cell->bits + c.bits : cell->bits - c.bits);
                             pc += 7;
-                            // The step of a for loop is followed by the jump back to its condition.
-                            if (*pc == Op_Jump && avail > 0) {
-                                --avail;
-                                JUMP(pc[1]);
-                            }
+                            LOOP_BACK();
                             NEXT();
                         }
                     }
@@ -790,11 +805,7 @@ void TProcess::execute() {
                              (pc[5] == Op_LocalValPtr_Deref || pc[5] == Op_Push) && IsIntArith(pc[8]) &&
                              pc[9] == Op_Subst && pc[10] == Op_Pop && avail >= 5) {
                         std::uint64_t a = WordOf(frame[-pc[3]]);
-                        std::uint64_t b;
-                        if (pc[5] == Op_Push)
-                            std::memcpy(&b, pc + 6, sizeof b);
-                        else
-                            b = WordOf(frame[-pc[6]]);
+                        std::uint64_t b = OperandWord(pc + 5, frame);
                         if (WordIsInt(a) && WordIsInt(b) && cell->tag != vtObject) {
                             avail -= 5;
                             // The sum keeps the left operand's tag word, as the instruction Add does.
@@ -806,11 +817,7 @@ void TProcess::execute() {
                             PutWord(sp[-1], v);
                             PutWord(*cell, v);
                             pc += 11;
-                            // The step of a for loop is followed by the jump back to its condition.
-                            if (*pc == Op_Jump && avail > 0) {
-                                --avail;
-                                JUMP(pc[1]);
-                            }
+                            LOOP_BACK();
                             NEXT();
                         }
                     }
@@ -885,11 +892,7 @@ void TProcess::execute() {
                 if (avail >= 3 && (pc[3] == Op_LocalValPtr_Deref || pc[3] == Op_Push) && IsCompare(pc[6]) &&
                     pc[7] == Op_JumpZero && sp - 2 >= stack) {
                     std::uint64_t a = WordOf(frame[-pc[1]]);
-                    std::uint64_t b;
-                    if (pc[3] == Op_Push)
-                        std::memcpy(&b, pc + 4, sizeof b);
-                    else
-                        b = WordOf(frame[-pc[4]]);
+                    std::uint64_t b = OperandWord(pc + 3, frame);
                     if (WordIsInt(a) && WordIsInt(b)) {
                         avail -= 3;
                         PutWord(sp[-1], a);
@@ -1367,6 +1370,7 @@ void TProcess::execute() {
 #undef CASE
 #undef NEXT
 #undef PREDICT
+#undef LOOP_BACK
 }
 
 } // namespace plimo

@@ -72,16 +72,6 @@ TElementList::~TElementList() {
     }
 }
 
-void TElementList::Insert(std::int32_t index, const TValue& value) {
-    TVm& vm = TVm::Get();
-    TValue copy = value; // value may be one of this list's own cells, which the insertion moves
-    if (index < 0 || index > Count()) index = Count();
-    m_cells.Insert(static_cast<std::size_t>(index), copy);
-    RetainValue(m_cells[static_cast<std::size_t>(index)]);
-    ++vm.stats().cells;
-    ++vm.stats().elements;
-}
-
 void TElementList::Delete(std::int32_t index) {
     if (index < 0 || index >= Count()) return;
     TVm& vm = TVm::Get();

@@ -81,21 +81,26 @@ public:
     // add or delete elements.
     TValue* CellAt(std::int32_t index) { return &m_cells[static_cast<std::size_t>(index)]; }
     // A retained copy of value at index (0..Count; anything else appends).
-    void Insert(std::int32_t index, const TValue& value);
-    void Add(const TValue& value) {
-        // Appending is the common case (Array.add); it needs no index checks nor a call.
-        TVm* vm = TVm::Current();
-        if (!vm) return Insert(Count(), value); // which raises
-        m_cells.Insert(m_cells.size(), value);
-        RetainValue(m_cells[m_cells.size() - 1]);
-        ++vm->stats().cells;
-        ++vm->stats().elements;
+    void Insert(std::int32_t index, const TValue& value) {
+        place(index >= 0 && index <= Count() ? static_cast<std::size_t>(index) : m_cells.size(), value);
     }
+    // Inline: appending is the common case (Array.add).
+    void Add(const TValue& value) { place(m_cells.size(), value); }
     // Removes the element, then releases its value.
     void Delete(std::int32_t index);
     void Clear();
 
 private:
+    void place(std::size_t index, const TValue& value) {
+        TVm* vm = TVm::Current();
+        if (!vm) [[unlikely]]
+            vm = &TVm::Get(); // raises: counts and statistics belong to a live VM
+        m_cells.Insert(index, value);
+        RetainValue(m_cells[index]);
+        ++vm->stats().cells;
+        ++vm->stats().elements;
+    }
+
     TCellBlock m_cells;
 };
 

@@ -28,9 +28,11 @@ std::size_t Find(std::span<const std::uint8_t> bytes, std::string_view tag) {
 } // namespace
 
 bool TWavLoader::Load(const std::string& file) {
+    // A folder opens as a stream on Linux and only fails to read: it is no file to open either.
     std::error_code ec;
-    std::ifstream in(file, std::ios::binary);
-    if (!in || !std::filesystem::is_regular_file(file, ec)) {
+    std::ifstream in;
+    if (std::filesystem::is_regular_file(file, ec)) in.open(file, std::ios::binary);
+    if (!in.is_open()) {
         *this = TWavLoader();
         openFailed = true;
         return false;
